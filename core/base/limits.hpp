@@ -1,0 +1,25 @@
+// Caps on what a hostile file can make the reader allocate. They sit far above
+// anything a real instrument writes; the fuzzers lower them.
+#pragma once
+
+#include <cstdint>
+
+namespace kestrel {
+
+struct Limits {
+  // A result array may be larger than the file (an aborted map leaves cells
+  // empty), but not without bound: beyond this many bytes past what the file
+  // itself could back, the request is refused with MemoryError.
+  std::int64_t max_result_slack_bytes = std::int64_t{8} << 30;
+  // A stream that is not a regular file is read whole into memory, up to this.
+  std::int64_t max_stream_bytes = std::int64_t{4} << 30;
+  // Passes over the picture directory of an image block before it counts as a cycle.
+  std::int64_t max_image_directory_passes = 1 << 20;
+};
+
+inline const Limits& default_limits() {
+  static const Limits limits{};
+  return limits;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,31 @@
+// A random-access source of bytes with no position of its own.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "base/result.hpp"
+
+namespace kestrel {
+
+// One destination run of a scattered read.
+struct Piece {
+  std::byte* data;
+  std::size_t size;
+};
+
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  virtual std::uint64_t size() const = 0;
+  // Copies up to dst.size() bytes from offset; returns how many (0 at or past the end).
+  virtual Result<std::size_t> read_at(std::uint64_t offset, std::span<std::byte> dst) const = 0;
+  // Fills the pieces one after another from consecutive bytes at offset; returns how
+  // many bytes arrived in all (fewer at the end of the source).
+  virtual Result<std::size_t> read_scatter(std::uint64_t offset, std::span<const Piece> pieces) const;
+  // The errno that moving a file position to pos (>= 0) gives, or 0 when it is allowed.
+  virtual int seek_errno(std::int64_t pos) const;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,51 @@
+#include "py/opened_file.hpp"
+
+#include "base/limits.hpp"
+#include "io/fd_source.hpp"
+#include "py/errors.hpp"
+
+namespace kestrel::py {
+
+namespace {
+PyObject* g_file_io = nullptr;  // strong, set once at module exec
+}
+
+void set_file_io_type(PyObject* type) {
+  Py_XINCREF(type);
+  Py_XSETREF(g_file_io, type);
+}
+
+OpenedFile::OpenedFile(PyObject* path) {
+  file_ = Ref::check(PyObject_CallFunction(g_file_io, "Os", path, "r"));
+  try {
+    Ref fileno = Ref::check(PyObject_CallMethod(file_.get(), "fileno", nullptr));
+    const long fd = PyLong_AsLong(fileno.get());
+    if (fd == -1 && PyErr_Occurred()) throw PyErrAlreadySet{};
+    source_ = unwrap(source_from_fd(static_cast<int>(fd), default_limits().max_stream_bytes));
+  } catch (...) {
+    close_quietly();
+    throw;
+  }
+}
+
+void OpenedFile::close_quietly() noexcept {
+  if (!file_) return;
+  // Leaving by an error: close without disturbing the error on its way out.
+  PyObject* exc = PyErr_GetRaisedException();
+  PyObject* r = PyObject_CallMethod(file_.get(), "close", nullptr);
+  if (r == nullptr) PyErr_WriteUnraisable(file_.get());
+  Py_XDECREF(r);
+  PyErr_SetRaisedException(exc);
+  file_ = Ref();
+}
+
+void OpenedFile::close() {
+  if (!file_) return;
+  Ref file = std::move(file_);
+  source_.reset();
+  Ref::check(PyObject_CallMethod(file.get(), "close", nullptr));
+}
+
+OpenedFile::~OpenedFile() { close_quietly(); }
+
+}  // namespace kestrel::py

@@ -1,0 +1,34 @@
+// One open of a path per public call: io.FileIO(path, "r") gives every error and
+// every accepted path type exactly as open(path, "rb") would; the bytes are then
+// read natively through the descriptor. The file is closed on every way out.
+#pragma once
+
+#include <memory>
+
+#include "io/byte_source.hpp"
+#include "py/ref.hpp"
+
+namespace kestrel::py {
+
+class OpenedFile {
+ public:
+  explicit OpenedFile(PyObject* path);  // throws PyErrAlreadySet when open fails
+  ~OpenedFile();                        // closes quietly if close() was not reached
+  OpenedFile(const OpenedFile&) = delete;
+  OpenedFile& operator=(const OpenedFile&) = delete;
+
+  const ByteSource& source() const { return *source_; }
+  // Closes the file; an error of close() propagates.
+  void close();
+
+ private:
+  void close_quietly() noexcept;
+
+  Ref file_;
+  std::unique_ptr<ByteSource> source_;
+};
+
+// io.FileIO, looked up once at module exec.
+void set_file_io_type(PyObject* type);
+
+}  // namespace kestrel::py
