@@ -1,0 +1,46 @@
+"""Writes the bundled demo file kestrel_cli/demo.0 with the test writer.
+
+A small mid-infrared absorbance measurement: sample and reference single
+channels, the absorbance spectrum, and the parameter blocks that describe them.
+"""
+
+import math
+import pathlib
+import sys
+
+root = pathlib.Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(root / "tests"))
+
+from opusfile import ACQUISITION, FT, INSTRUMENT, OPTICS, SAMPLE, opus, params, spectrum  # noqa: E402
+
+
+def band(x, centre, width, height):
+    return height * math.exp(-((x - centre) / width) ** 2)
+
+
+def main():
+    npt = 1800
+    first, last = 3999.6, 400.2
+    xs = [first + (last - first) * i / (npt - 1) for i in range(npt)]
+    absorbance = [0.02 + band(x, 2920, 18, 0.85) + band(x, 2850, 14, 0.6) + band(x, 1740, 12, 1.1)
+                  + band(x, 1465, 10, 0.35) + band(x, 720, 6, 0.2) for x in xs]
+    reference = [1.0 + 0.4 * math.sin(i / 300.0) for i in range(npt)]
+    sample = [r * 10 ** (-a) for r, a in zip(reference, absorbance)]
+    common = dict(FXV=first, LXV=last, DXU="WN", DAT="09/12/2026", TIM="10:15:00.000 (GMT+1)")
+    data = opus(
+        spectrum("SSC", sample, **common),
+        spectrum("RSC", reference, **common),
+        spectrum("AB", absorbance, **common),
+        params(kind=INSTRUMENT, sample=0, INS="Demo FT-IR", LWN=15798.0, HFW=4000.0, LFW=400.0, RES=4.0),
+        params(kind=ACQUISITION, NSS=32, NSR=32, RES=4.0, APT="1.5 mm"),
+        params(kind=OPTICS, sample=0, BMS="KBr", DTC="DTGS", SRC="MIR"),
+        params(kind=SAMPLE, SNM="Polyethylene film", SFM="film", CNM="Demo"),
+        params(kind=FT, APF="B3", PHZ="ME", ZFF=2),
+    )
+    out = root / "kestrel_cli" / "demo.0"
+    out.write_bytes(data)
+    print(f"wrote {out} ({len(data)} bytes)")
+
+
+if __name__ == "__main__":
+    main()
