@@ -63,7 +63,7 @@ cmd_replay() {
   cmake -S . -B build/fuzz-replay "${ninja_args[@]}" -DKESTREL_PYTHON=OFF -DKESTREL_FUZZ_REPLAY=ON \
     -DKESTREL_SANITIZE=$sanitize -DKESTREL_FUZZ_CORPUS="$work/seed" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   cmake --build build/fuzz-replay -j 2 >/dev/null
-  ASAN_OPTIONS=abort_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  ASAN_OPTIONS=abort_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:print_stacktrace=1 \
     ctest --test-dir build/fuzz-replay/fuzz --output-on-failure
 }
 
