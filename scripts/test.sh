@@ -1,17 +1,45 @@
 #!/usr/bin/env bash
-# Sets everything up, then runs the whole test suite: the core's C++ tests and
-# the Python tests.
+# Sets everything up, then runs the whole test suite: the core's C++ tests, the
+# Python tests, the fuzz harnesses replayed over the seed corpus and the
+# regressions, the Python tests again under ASan/UBSan, and a short fuzz run.
+# KESTREL_FUZZ_SMOKE_SECONDS sets the fuzz run's total budget (0 skips it).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
+times=()
+stage_name=""
+stage_start=$SECONDS
+stage() {  # closes the running stage (recording its time) and opens the next
+  [ -z "$stage_name" ] || times+=("$(printf '%5ds  %s' $((SECONDS - stage_start)) "$stage_name")")
+  stage_name=$1
+  stage_start=$SECONDS
+  [ "$1" = done ] || echo "== $1"
+}
+
+stage "setup"
 bash scripts/setup.sh
 venv="${KESTREL_VENV:-$root/.venv}"
 
-echo "== core C++ tests"
+stage "core C++ tests"
 cmake -S . -B build/core-tests -G Ninja -DCMAKE_MAKE_PROGRAM="$venv/bin/ninja" \
   -DKESTREL_PYTHON=OFF -DKESTREL_TESTS=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build build/core-tests -j 2
 ctest --test-dir build/core-tests --output-on-failure
 
-echo "== Python tests"
+stage "fuzz replay: seed corpus and regressions through every harness (ASan/UBSan)"
+bash scripts/fuzz.sh replay
+
+stage "Python tests"
 "$venv/bin/python" -m pytest -q tests
+
+stage "Python tests under ASan/UBSan"
+bash scripts/sanitize.sh
+
+smoke=${KESTREL_FUZZ_SMOKE_SECONDS:-120}
+if [ "$smoke" -gt 0 ]; then
+  stage "fuzz smoke: ${smoke}s over the harnesses (clang, libFuzzer)"
+  bash scripts/fuzz.sh smoke "$smoke"
+fi
+
+stage "done"
+printf '%s\n' "stage times:" "${times[@]}"
