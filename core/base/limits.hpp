@@ -10,7 +10,7 @@ struct Limits {
   // A result array may be larger than the file (an aborted map leaves cells
   // empty), but not without bound: beyond this many bytes past what the file
   // itself could back, the request is refused with MemoryError.
-  std::int64_t max_result_slack_bytes = std::int64_t{8} << 30;
+  std::int64_t max_result_slack_bytes = std::int64_t{1} << 30;
   // A stream that is not a regular file is read whole into memory, up to this.
   std::int64_t max_stream_bytes = std::int64_t{4} << 30;
   // Passes over the picture directory of an image block before it counts as a cycle.
