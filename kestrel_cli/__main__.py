@@ -33,6 +33,10 @@ def main(argv=None):
             print_block(path, tuple(args.block))
         else:
             print_listing(path)
+    except BrokenPipeError:
+        # The reader of our output went away (| head): not an error of ours.
+        sys.stderr.close()
+        return 0
     except READ_ERRORS as error:
         print(f"kestrel: {path}: {type(error).__name__}: {error}", file=sys.stderr)
         return 1
