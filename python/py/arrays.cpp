@@ -1,6 +1,8 @@
 #include "py/arrays.hpp"
 
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 #include "py/numpy_api.hpp"
@@ -70,8 +72,12 @@ Ref linspace(PyObject* start, PyObject* stop, PyObject* num) {
   if (div > 0) {
     const double d = static_cast<double>(div);
     const double step = delta / d;
+    // Indices below 2**31 convert with the vectorisable 32-bit instruction.
     if (step == 0) {
       for (long long i = 0; i < n; ++i) y[i] = (static_cast<double>(i) / d) * delta + a;
+    } else if (n <= INT32_MAX) {
+      const auto n32 = static_cast<std::int32_t>(n);
+      for (std::int32_t i = 0; i < n32; ++i) y[i] = static_cast<double>(i) * step + a;
     } else {
       for (long long i = 0; i < n; ++i) y[i] = static_cast<double>(i) * step + a;
     }
