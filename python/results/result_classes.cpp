@@ -26,7 +26,7 @@ constexpr std::size_t kRegion = static_cast<std::size_t>(ResultClass::Region);
 
 using Names = std::array<const char*, kMaxNames>;  // then nullptr
 
-struct ClassSpec {
+struct ClassInfo {
   const char* name;
   const char* doc;
   Names params;      // after self
@@ -36,7 +36,7 @@ struct ClassSpec {
 };
 
 // Listed in the order the module creates and binds them (the ResultClass order).
-const ClassSpec kSpecs[kClassCount] = {
+const ClassInfo kClassInfo[kClassCount] = {
     {"BaseDataReturn",
      texts::kBaseDoc,
      {"dimension", "dataType", "deriv", "parameters", "x", "minY", "maxY"},
@@ -220,28 +220,28 @@ Ref static_attributes(const ClassState& state, std::size_t attribute_count, bool
 }
 
 Ref make_class(std::size_t which, PyObject* module_name) {
-  const ClassSpec& spec = kSpecs[which];
+  const ClassInfo& info = kClassInfo[which];
   ClassState& state = g_classes[which];
   const bool derived = which != kBase && which != kRegion;
-  make_method_state(state.init, spec.name, "__init__", spec.params, derived);
+  make_method_state(state.init, info.name, "__init__", info.params, derived);
   const std::size_t attribute_count = state.init.param_count - 1;
-  const Names& attributes = count(spec.attributes) != 0 ? spec.attributes : spec.params;
+  const Names& attributes = count(info.attributes) != 0 ? info.attributes : info.params;
   for (std::size_t i = 0; i < attribute_count; ++i) keep(state.attributes[i], intern(attributes[i]));
-  if (spec.description != nullptr) keep(state.description, intern(spec.description));
+  if (info.description != nullptr) keep(state.description, intern(info.description));
 
-  Ref name = Ref::check(PyUnicode_FromString(spec.name));
+  Ref name = Ref::check(PyUnicode_FromString(info.name));
   Ref namespace_ = Ref::check(PyDict_New());
   set_item(namespace_.get(), "__module__", module_name);
   set_item(namespace_.get(), "__qualname__", name.get());
-  set_item(namespace_.get(), "__doc__", Ref::check(PyUnicode_FromString(spec.doc)).get());
+  set_item(namespace_.get(), "__doc__", Ref::check(PyUnicode_FromString(info.doc)).get());
   set_item(namespace_.get(), "__init__", instance_method(&kInitDefs[which], module_name).get());
   if (which == kBase) {
-    make_method_state(g_base_str, spec.name, "__str__", {}, false);
-    make_method_state(g_base_repr, spec.name, "__repr__", {}, false);
+    make_method_state(g_base_str, info.name, "__str__", {}, false);
+    make_method_state(g_base_repr, info.name, "__repr__", {}, false);
     set_item(namespace_.get(), "__str__", instance_method(&kBaseStrDef, module_name).get());
     set_item(namespace_.get(), "__repr__", instance_method(&kBaseReprDef, module_name).get());
   } else if (which == kRegion) {
-    make_method_state(g_region_repr, spec.name, "__repr__", {}, false);
+    make_method_state(g_region_repr, info.name, "__repr__", {}, false);
     set_item(namespace_.get(), "__repr__", instance_method(&kRegionReprDef, module_name).get());
   }
   set_item(namespace_.get(), "__static_attributes__",
@@ -263,7 +263,7 @@ void create_result_classes(PyObject* module) {
   Ref module_name = Ref::check(PyModule_GetNameObject(module));
   for (std::size_t which = 0; which < kClassCount; ++which) {
     Ref cls = make_class(which, module_name.get());
-    check_status(PyModule_AddObjectRef(module, kSpecs[which].name, cls.get()));
+    check_status(PyModule_AddObjectRef(module, kClassInfo[which].name, cls.get()));
   }
 }
 
