@@ -13,6 +13,11 @@ struct Limits {
   std::int64_t max_result_slack_bytes = std::int64_t{1} << 30;
   // A stream that is not a regular file is read whole into memory, up to this.
   std::int64_t max_stream_bytes = std::int64_t{4} << 30;
+  // Records a 3D reader walks in one call. Past this a block is refused: no file
+  // holds that many spectra, but a store table can claim them for nothing.
+  std::int64_t max_records = std::int64_t{1} << 24;
+  // Bytes of trace labels one call reads.
+  std::int64_t max_label_bytes = std::int64_t{1} << 30;
   // Passes over the picture directory of an image block before it counts as a cycle.
   std::int64_t max_image_directory_passes = 1 << 20;
 };
