@@ -13,6 +13,7 @@ struct NumpyFailure {
   enum class Step {
     index_row,        // cube[row] with row >= rows                      (IndexError)
     assign_row,       // cube[row][column][:] = `values` values           (broadcast ValueError)
+    assign_point,     // rows[row][:] = `values` values                    (broadcast ValueError)
     reshape,          // `values` values reshaped to (rows, columns)      (ValueError)
     index_point,      // cube[..., point] with point >= points           (IndexError)
     stack_mismatch,   // rows of `first_values` and `values` values stacked (ValueError)
