@@ -4,6 +4,5 @@
 namespace kestrel::py {
 
 const FunctionSpec kGetOpusDataFunction = {"getOpusData", nullptr, {"path", "datablock", nullptr}, nullptr, nullptr};
-const FunctionSpec kGetVisImagesFunction = {"getVisImages", nullptr, {"path", nullptr}, nullptr, nullptr};
 
 }  // namespace kestrel::py
