@@ -55,9 +55,8 @@ Result<ParamList> read_image_directory(ParamBlockCache& blocks, Cursor& cursor, 
     KESTREL_TRY(const ParamValue nrp_less_one, minus_one(*nrp));
     KESTREL_TRY(const std::int64_t last, range_bound(nrp_less_one));
     KESTREL_TRY([[maybe_unused]] const std::int64_t stop, range_bound(*nrp));
-    const std::string last_img = picture_suffix(last);
-    KESTREL_TRY(const ParamValue* img_offset, require_param(param_dir, "F" + last_img));
-    KESTREL_TRY(const ParamValue* img_size, require_param(param_dir, "Z" + last_img));
+    KESTREL_TRY(const ParamValue* img_offset, require_param(param_dir, picture_key('F', last)));
+    KESTREL_TRY(const ParamValue* img_size, require_param(param_dir, picture_key('Z', last)));
     KESTREL_TRY(const ScanNumber record_start, ScanNumber(offset).plus(*img_offset));
     KESTREL_TRY(const ScanNumber record_end, record_start.plus(*img_size));
 

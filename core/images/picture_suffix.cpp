@@ -24,9 +24,11 @@ std::string picture_suffix(std::int64_t n) {
     if (digits.size() < 2) digits.insert(0, 2 - digits.size(), '0');
     return digits;
   }
-  if (n < 126) return "A" + letter_code(n - 100);
+  if (n < 126) return std::string(1, 'A').append(letter_code(n - 100));
   // The two-letter codes go on from BA: AA..AZ were taken by 100..125.
   return letter_code(n - 100 + 26);
 }
+
+std::string picture_key(char letter, std::int64_t n) { return std::string(1, letter).append(picture_suffix(n)); }
 
 }  // namespace kestrel

@@ -16,4 +16,7 @@ std::string letter_code(std::int64_t number);
 // for 100 to 125, then letter codes from BA on (126).
 std::string picture_suffix(std::int64_t n);
 
+// The directory key of picture n: 'F' (record offset) or 'Z' (record size) and its suffix.
+std::string picture_key(char letter, std::int64_t n);
+
 }  // namespace kestrel

@@ -117,7 +117,7 @@ Result<std::vector<Picture>> read_pictures(Cursor& cursor, const DirectoryEntry&
   std::vector<Picture> pictures;
   const std::int64_t offset = image_block.byte_offset;
   for (std::int64_t n = 0; n < count; ++n) {
-    KESTREL_TRY(const ParamValue* p_img_offset, require_param(param_dir, "F" + picture_suffix(n)));
+    KESTREL_TRY(const ParamValue* p_img_offset, require_param(param_dir, picture_key('F', n)));
     KESTREL_TRY(const ScanNumber record, ScanNumber(offset).plus(*p_img_offset));
     KESTREL_TRY(const std::int64_t record_at, record.position());
     KESTREL_TRY(const auto param_img, blocks.read(record_at));
