@@ -20,8 +20,8 @@ class ParamBlockCache {
   explicit ParamBlockCache(Cursor& cursor, std::size_t max_entries = std::size_t{1} << 18)
       : cursor_(cursor), max_entries_(max_entries) {}
 
-  // The parameter block at offset, as read_param_block reads it; the cursor
-  // position afterwards is unspecified.
+  // The parameter block at offset, as read_param_block reads it. The cursor
+  // may stand anywhere afterwards: callers seek before they read.
   [[nodiscard]] Result<std::shared_ptr<const ParamList>> read(std::int64_t offset);
 
  private:

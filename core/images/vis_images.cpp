@@ -1,6 +1,7 @@
 #include "images/vis_images.hpp"
 
 #include <algorithm>
+#include <map>
 
 #include "images/image_directory.hpp"
 #include "images/param_block_cache.hpp"
@@ -65,10 +66,21 @@ Result<ParamList> picture_attributes(const ParamList& param_img, ResultBudget& b
   return attributes;
 }
 
+// Where a picture's bytes lie. All pictures are planned before any bytes are
+// read: reading cannot fail where a lookup could, so the order of errors is
+// that of a picture-by-picture walk, and the total is known before any of it
+// is allocated.
+struct DataRange {
+  std::int64_t at;
+  std::int64_t length;  // what read() delivers there: fewer at the end of the file
+  bool drop_prefix;     // Type 258
+  auto operator<=>(const DataRange&) const = default;
+};
+
 // One picture: its attributes, then the record's data area right behind its
 // parameter block, and within it the picture bytes at F00.
-Result<Picture> read_picture(Cursor& cursor, const ParamList& param_img, const ScanNumber& record,
-                             ResultBudget& budget) {
+Result<Picture> plan_picture(Cursor& cursor, const ParamList& param_img, const ScanNumber& record,
+                             ResultBudget& budget, std::optional<DataRange>& range) {
   Picture picture;
   KESTREL_TRY(picture.attributes, picture_attributes(param_img, budget));
 
@@ -87,14 +99,30 @@ Result<Picture> read_picture(Cursor& cursor, const ParamList& param_img, const S
   KESTREL_TRY(const std::int64_t count, read_count(*bytes));
   // Fewer bytes at the end of the file; a negative count reads to the end.
   const std::int64_t available = cursor.available();
-  KESTREL_CHECK(budget.spend(count < 0 ? available : std::min(count, available)));
-  PictureData data;
-  KESTREL_TRY(data.bytes, cursor.read(count));
+  const std::int64_t length = count < 0 ? available : std::min(count, available);
   KESTREL_TRY(const ParamValue* type, require_param(picture.attributes, "Type"));
-  if (equals_number(*type, kPrefixedType)) data.bytes.erase(0, std::min(kPrefixBytes, data.bytes.size()));
-  data.type = picture_type(data.bytes);
-  picture.data = std::move(data);
+  range = DataRange{data_at, length, equals_number(*type, kPrefixedType)};
   return picture;
+}
+
+// Reads each distinct range once and hands the bytes to every picture that asked for them.
+Status read_picture_data(Cursor& cursor, std::vector<Picture>& pictures,
+                         const std::vector<std::optional<DataRange>>& ranges, ResultBudget& budget) {
+  std::map<DataRange, PictureData> distinct;
+  for (const auto& range : ranges) {
+    if (range && distinct.try_emplace(*range).second) KESTREL_CHECK(budget.spend(range->length));
+  }
+  for (auto& [range, data] : distinct) {
+    KESTREL_CHECK(cursor.seek(range.at));
+    KESTREL_TRY(std::string bytes, cursor.read(range.length));
+    if (range.drop_prefix) bytes.erase(0, std::min(kPrefixBytes, bytes.size()));
+    data.type = picture_type(bytes);
+    data.bytes = std::make_shared<const std::string>(std::move(bytes));
+  }
+  for (std::size_t i = 0; i < pictures.size(); ++i) {
+    if (ranges[i]) pictures[i].data = distinct.at(*ranges[i]);
+  }
+  return ok_status();
 }
 
 }  // namespace
@@ -115,15 +143,19 @@ Result<std::vector<Picture>> read_pictures(Cursor& cursor, const DirectoryEntry&
   // own F key, so a count beyond the keys present fails at the first missing one.
   ResultBudget budget(cursor.size(), limits);
   std::vector<Picture> pictures;
+  std::vector<std::optional<DataRange>> ranges;
   const std::int64_t offset = image_block.byte_offset;
   for (std::int64_t n = 0; n < count; ++n) {
     KESTREL_TRY(const ParamValue* p_img_offset, require_param(param_dir, picture_key('F', n)));
     KESTREL_TRY(const ScanNumber record, ScanNumber(offset).plus(*p_img_offset));
     KESTREL_TRY(const std::int64_t record_at, record.position());
     KESTREL_TRY(const auto param_img, blocks.read(record_at));
-    KESTREL_TRY(Picture picture, read_picture(cursor, *param_img, record, budget));
+    std::optional<DataRange> range;
+    KESTREL_TRY(Picture picture, plan_picture(cursor, *param_img, record, budget, range));
     pictures.push_back(std::move(picture));
+    ranges.push_back(range);
   }
+  KESTREL_CHECK(read_picture_data(cursor, pictures, ranges, budget));
   return pictures;
 }
 

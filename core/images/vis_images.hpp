@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,8 +19,10 @@
 namespace kestrel {
 
 struct PictureData {
-  std::string bytes;                      // "image": the stored bytes, any prefix removed
-  std::optional<std::string_view> type;   // "imgext": jpeg, png, gif, bmp, or none
+  // "image": the stored bytes, any prefix removed. Pictures that read the same
+  // bytes of the file share them.
+  std::shared_ptr<const std::string> bytes;
+  std::optional<std::string_view> type;  // "imgext": jpeg, png, gif, bmp, or none
 };
 
 struct Picture {

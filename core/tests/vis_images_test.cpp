@@ -77,44 +77,54 @@ std::string param_block(const std::vector<Entry>& entries) {
   return out + std::string("END\0\0\0\0\0", 8);
 }
 
-// An image block whose n pictures all share one record: "Bytes" -1 reads
-// from the picture's data to the end of the file, payload bytes each time.
-std::vector<std::byte> shared_picture_block(int n, std::size_t payload) {
+// An image block of n pictures whose "Bytes" -1 reads from the picture's data
+// to the end of the file, over a payload at the end. With one record shared by
+// all pictures they read the same bytes; with a record each, n different runs.
+std::vector<std::byte> pictures_reading_to_end(int n, std::size_t payload, bool shared) {
   std::vector<Entry> dir = {{"BID", 20 << 19}, {"NRP", n}};
   for (int i = 0; i < n; ++i) {
     dir.push_back({picture_key('F', i), 0});
     dir.push_back({picture_key('Z', i), 0});
   }
-  const auto record_at = static_cast<std::int32_t>(param_block(dir).size());
-  for (auto& [key, value] : dir) {
-    if (key[0] == 'F') value = record_at;
+  std::vector<Entry> pic = {{"SIZ", 0}, {"T00", 9},         {"F00", 0}, {"H01", "Bytes:"},
+                            {"V01", -1}, {"H02", "Type"}, {"V02", 0}};
+  const auto record_size = static_cast<std::int32_t>(param_block(pic).size());
+  pic[0].second = record_size;
+  const auto first_record = static_cast<std::int32_t>(param_block(dir).size());
+  for (int i = 0; i < n; ++i) {
+    dir[2 + 2 * static_cast<std::size_t>(i)].second = first_record + (shared ? 0 : i * record_size);
+    dir[3 + 2 * static_cast<std::size_t>(i)].second = record_size;
   }
-  std::vector<Entry> pic = {{"SIZ", 0},         {"T00", 9},  {"F00", 0},         {"H01", "Bytes:"},
-                            {"V01", -1},        {"H02", "Type"}, {"V02", 0}};
-  pic[0].second = static_cast<std::int32_t>(param_block(pic).size());
-  const std::string bytes = param_block(dir) + param_block(pic) + std::string(payload, 'x');
+  std::string bytes = param_block(dir);
+  for (int i = 0; i < (shared ? 1 : n); ++i) bytes += param_block(pic);
+  bytes += std::string(payload, 'x');
   std::vector<std::byte> out(bytes.size());
   std::memcpy(out.data(), bytes.data(), bytes.size());
   return out;
 }
 
-TEST(ReadPictures, SharedBytesAreCapped) {
-  const std::vector<std::byte> file = shared_picture_block(40, 1 << 16);
-  MemorySource source(file);
-  const DirectoryEntry block{{0, 0, 0, 0, 0, 20}, static_cast<std::int64_t>(file.size() / 4), 0};
-
-  Cursor cursor(source);
-  auto pictures = read_pictures(cursor, block);
-  ASSERT_TRUE(pictures.ok()) << pictures.error().text;
-  ASSERT_EQ(pictures.value().size(), 40u);
-  EXPECT_EQ(pictures.value()[39].data->bytes.size(), std::size_t{1} << 16);
-
+TEST(ReadPictures, BytesReadOnceAndCapped) {
   Limits tight;
-  tight.max_result_slack_bytes = 1 << 20;  // 40 copies of 64 KiB need 2.5 MiB
-  Cursor again(source);
-  auto refused = read_pictures(again, block, tight);
-  ASSERT_FALSE(refused.ok());
-  EXPECT_EQ(refused.error().kind, ErrorKind::too_large);
+  tight.max_result_slack_bytes = 1 << 20;  // 40 different runs of 64 KiB need 2.5 MiB
+  for (const bool shared : {true, false}) {
+    const std::vector<std::byte> file = pictures_reading_to_end(40, 1 << 16, shared);
+    MemorySource source(file);
+    const DirectoryEntry block{{0, 0, 0, 0, 0, 20}, static_cast<std::int64_t>(file.size() / 4), 0};
+    Cursor cursor(source);
+    auto pictures = read_pictures(cursor, block);
+    ASSERT_TRUE(pictures.ok()) << pictures.error().text;
+    ASSERT_EQ(pictures.value().size(), 40u);
+    EXPECT_EQ(pictures.value()[39].data->bytes->size() == std::size_t{1} << 16, true);
+    EXPECT_EQ(pictures.value()[0].data->bytes->size() > pictures.value()[39].data->bytes->size(), !shared);
+    EXPECT_EQ(pictures.value()[0].data->bytes == pictures.value()[39].data->bytes, shared);
+
+    Cursor again(source);
+    auto capped = read_pictures(again, block, tight);
+    EXPECT_EQ(capped.ok(), shared);
+    if (!shared) {
+      EXPECT_EQ(capped.error().kind, ErrorKind::too_large);
+    }
+  }
 }
 
 }  // namespace

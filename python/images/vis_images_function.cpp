@@ -1,4 +1,6 @@
 // getVisImages(path): every picture of the image block, one dict each.
+#include <map>
+
 #include "images/vis_images.hpp"
 #include "io/cursor.hpp"
 #include "module/argument_checks.hpp"
@@ -21,18 +23,24 @@ void set_item(PyObject* dict, std::string_view key, PyObject* value) {
   check_status(PyDict_SetItem(dict, k.get(), value));
 }
 
+// Pictures that share their bytes in the core share one bytes object.
+using BytesObjects = std::map<const std::string*, Ref>;
+
 // The dict of one picture: attributes in order, then "image" and "imgext",
 // which take the place of attributes of the same name as dict assignment does.
-// The picture's bytes are handed over and freed as soon as Python holds a copy.
-Ref picture_to_dict(Picture& picture) {
+// The core's copy of the bytes is freed once Python holds its own.
+Ref picture_to_dict(Picture& picture, BytesObjects& bytes_objects) {
   Ref dict = Ref::check(PyDict_New());
   for (const auto& [name, value] : picture.attributes.items()) {
     set_item(dict.get(), name, param_value_to_py(value).get());
   }
   if (picture.data) {
-    std::string bytes = std::move(picture.data->bytes);
-    Ref image = Ref::check(PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size())));
-    bytes = std::string();
+    Ref& image = bytes_objects[picture.data->bytes.get()];
+    if (!image) {
+      const std::string& bytes = *picture.data->bytes;
+      image = Ref::check(PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size())));
+    }
+    picture.data->bytes.reset();
     set_item(dict.get(), "image", image.get());
     const auto& type = picture.data->type;
     Ref imgext = type ? Ref::check(PyUnicode_FromStringAndSize(type->data(), static_cast<Py_ssize_t>(type->size())))
@@ -49,7 +57,10 @@ Ref get_vis_images_impl(std::span<PyObject* const> args) {
   std::vector<Picture> pictures = unwrap(read_vis_images(cursor));
   file.close();
   Ref list = Ref::check(PyList_New(0));
-  for (Picture& picture : pictures) check_status(PyList_Append(list.get(), picture_to_dict(picture).get()));
+  BytesObjects bytes_objects;
+  for (Picture& picture : pictures) {
+    check_status(PyList_Append(list.get(), picture_to_dict(picture, bytes_objects).get()));
+  }
   return list;
 }
 
