@@ -229,3 +229,27 @@ def test_path_none_and_missing_file(tmp_path):
 @pytest.mark.parametrize("path", sample_files() or [pytest.param(None, marks=pytest.mark.skip("no samples"))])
 def test_real_files_have_no_pictures(path):
     assert kestrel.getVisImages(str(path)) == []
+
+
+@pytest.mark.parametrize("shared", [True, False])
+def test_pictures_reading_to_the_end_of_a_large_tail(write, shared):
+    """3000 pictures each reading 4 MiB: one shared record is read once; 3000 records are refused up front."""
+    picture = Picture(b"", attrs={"Bytes": -1})
+    if shared:
+        def directory(record_at):
+            return ImageDir(nrp=3000, entries=[(k + suffix(i), record_at) for i in range(3000) for k in "FZ"])
+
+        record_at = len(directory(0).record(0, [], 0))  # the one record lies right behind the directory
+        data = opus(image_block(directory(record_at), picture.record()))
+    else:
+        data = opus(image_block([picture] * 3000))
+    path = write(data + b"x" * (4 << 20))
+    start = time.perf_counter()
+    if shared:
+        result = kestrel.getVisImages(path)
+        assert len(result) == 3000 and result[0]["image"] == result[-1]["image"]
+        assert len(result[-1]["image"]) >= 4 << 20
+    else:
+        with pytest.raises(MemoryError):
+            kestrel.getVisImages(path)
+    assert time.perf_counter() - start < 2
