@@ -1,18 +1,14 @@
 """getVisImages: the image block, its picture directory and the pictures in it."""
 
-import os
 import pathlib
 import re
-import struct
 import time
 
 import kestrel
 import pytest
 from conftest import sample_files
-from opusfile import (EXT_IMAGE, ImageDir, Picture, Raw, block_word, bmp, gif, image_block, jpeg, opus,
-                      params, png, spectrum, suffix)
-
-IMAGE_WORD = block_word(extend=EXT_IMAGE)
+from opusfile import (ImageDir, Picture, Raw, block_word, bmp, gif, image_block, jpeg, opus, params, png,
+                      spectrum, suffix)
 
 
 def vis(write, *blocks, **opus_kw):
