@@ -1,4 +1,4 @@
-"""kestrel [FILE] — says whether FILE is an OPUS file and lists its data blocks.
+"""kestrel [FILE] — says whether FILE is an OPUS file, lists its data blocks and pictures.
 
 With no FILE it looks at the bundled demo file.
 """
@@ -8,6 +8,7 @@ import sys
 
 from kestrel_cli import DEMO_FILE
 from kestrel_cli.export import write_csv
+from kestrel_cli.images import show_pictures
 from kestrel_cli.listing import READ_ERRORS, print_block, print_listing
 
 
@@ -17,6 +18,7 @@ def build_parser():
     parser.add_argument("--block", nargs=3, metavar=("TYPE", "DIMS", "DERIV"),
                         help="one data block, as listed (e.g. AB 2D NONE)")
     parser.add_argument("--csv", action="store_true", help="with --block: write x,y as CSV to standard output")
+    parser.add_argument("--save-images", metavar="DIR", help="write each picture of the file to DIR")
     return parser
 
 
@@ -33,6 +35,7 @@ def main(argv=None):
             print_block(path, tuple(args.block))
         else:
             print_listing(path)
+            show_pictures(path, save_to=args.save_images)
     except BrokenPipeError:
         # The reader of our output went away (| head): not an error of ours.
         sys.stderr.close()

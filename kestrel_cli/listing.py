@@ -4,7 +4,8 @@ import kestrel
 
 # Parameters worth a glance, shown with their readable names.
 KEY_PARAMETERS = ("SNM", "INS", "RES", "NSS", "APF", "DAT", "TIM")
-READ_ERRORS = (OSError, ValueError, KeyError, IndexError, TypeError, MemoryError, kestrel.struct_error)
+READ_ERRORS = (OSError, ValueError, KeyError, IndexError, TypeError, AttributeError, ZeroDivisionError,
+               MemoryError, kestrel.struct_error)
 
 
 def print_listing(path):

@@ -6,6 +6,7 @@
 #include "extract/result_size.hpp"
 #include "extract/selection.hpp"
 #include "extract/extract_context.hpp"
+#include "module/argument_checks.hpp"
 #include "module/public_functions.hpp"
 #include "py/arrays.hpp"
 #include "py/errors.hpp"
@@ -32,17 +33,10 @@ std::string utf8_of(PyObject* text) {
   return std::string(PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
 }
 
-void check_path_type(PyObject* path, const char* name) {
-  if (path == Py_None || PyUnicode_CheckExact(path)) return;
-  PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", name, "str",
-               Py_TYPE(path)->tp_name);
-  throw PyErrAlreadySet{};
-}
-
 Ref get_opus_data_impl(std::span<PyObject* const> args) {
   PyObject* path = args[0];
   PyObject* datablock = args[1];
-  check_path_type(path, "path");
+  require_str_or_none(path, "path");
   Ref data_type = upper_item(datablock, 0);
   Ref dimension = upper_item(datablock, 1);
   Ref deriv = upper_item(datablock, 2);
