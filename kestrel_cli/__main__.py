@@ -1,4 +1,4 @@
-"""kestrel [FILE] — says whether FILE is an OPUS file and lists its data blocks.
+"""kestrel [FILE] — says whether FILE is an OPUS file, lists its data blocks and pictures.
 
 With no FILE it looks at the bundled demo file.
 """
@@ -6,24 +6,41 @@ With no FILE it looks at the bundled demo file.
 import argparse
 import sys
 
-import kestrel
-
 from kestrel_cli import DEMO_FILE
-from kestrel_cli.listing import print_listing
+from kestrel_cli.export import write_csv
+from kestrel_cli.images import show_pictures
+from kestrel_cli.listing import READ_ERRORS, print_block, print_listing
 
 
 def build_parser():
     parser = argparse.ArgumentParser(prog="kestrel", description="Look inside OPUS spectroscopy files.")
     parser.add_argument("file", nargs="?", help="an OPUS file (default: the bundled demo file)")
+    parser.add_argument("--block", nargs=3, metavar=("TYPE", "DIMS", "DERIV"),
+                        help="one data block, as listed (e.g. AB 2D NONE)")
+    parser.add_argument("--csv", action="store_true", help="with --block: write x,y as CSV to standard output")
+    parser.add_argument("--save-images", metavar="DIR", help="write each picture of the file to DIR")
     return parser
 
 
 def main(argv=None):
-    args = build_parser().parse_args(argv)
+    parser = build_parser()
+    args = parser.parse_args(argv)
     path = args.file or str(DEMO_FILE)
+    if args.csv and not args.block:
+        parser.error("--csv needs --block TYPE DIMS DERIV")
     try:
-        print_listing(path)
-    except (OSError, ValueError, KeyError, IndexError, kestrel.struct_error) as error:
+        if args.csv:
+            write_csv(path, args.block)
+        elif args.block:
+            print_block(path, tuple(args.block))
+        else:
+            print_listing(path)
+            show_pictures(path, save_to=args.save_images)
+    except BrokenPipeError:
+        # The reader of our output went away (| head): not an error of ours.
+        sys.stderr.close()
+        return 0
+    except READ_ERRORS as error:
         print(f"kestrel: {path}: {type(error).__name__}: {error}", file=sys.stderr)
         return 1
     return 0

@@ -1,6 +1,11 @@
-"""What a file is and which data blocks it holds."""
+"""What a file is, which data blocks it holds, and what each block contains."""
 
 import kestrel
+
+# Parameters worth a glance, shown with their readable names.
+KEY_PARAMETERS = ("SNM", "INS", "RES", "NSS", "APF", "DAT", "TIM")
+READ_ERRORS = (OSError, ValueError, KeyError, IndexError, TypeError, AttributeError, ZeroDivisionError,
+               MemoryError, kestrel.struct_error)
 
 
 def print_listing(path):
@@ -9,5 +14,42 @@ def print_listing(path):
         return
     blocks = kestrel.listContents(path)
     print(f"{path}: OPUS file, {len(blocks)} data block{'s' if len(blocks) != 1 else ''}")
-    for block_type, dimensions, derivative in blocks:
-        print(f"  {block_type:<10} {dimensions}  {derivative}")
+    names = kestrel.OpusDict()
+    for triple in blocks:
+        block_type, dimensions, derivative = triple
+        print(f"  {block_type:<10} {dimensions}  {derivative:<5} {describe_block(path, triple, names)}")
+
+
+def describe_block(path, triple, names):
+    try:
+        result = kestrel.getOpusData(path, triple)
+    except READ_ERRORS as error:
+        return f"(not readable: {type(error).__name__}: {error})"
+    if triple[1] == "2D":
+        return describe_spectrum(result, names)
+    return describe_3d(result)
+
+
+def x_range(result):
+    unit = result.parameters.get("DXU", "")
+    if len(result.x) == 0:
+        return "no x values"
+    return f"x {result.x[0]:.6g} .. {result.x[-1]:.6g} {unit}".rstrip()
+
+
+def describe_spectrum(result, names):
+    text = f"{len(result.y)} points, {x_range(result)}"
+    extras = [f"{names.get(k, k)}={result.parameters[k]}" for k in KEY_PARAMETERS if k in result.parameters]
+    return text + ("; " + ", ".join(extras) if extras else "")
+
+
+def describe_3d(result):
+    return f"{type(result).__name__}, {x_range(result)}"
+
+
+def print_block(path, triple):
+    """One block: its description line, then the result's own description."""
+    result = kestrel.getOpusData(path, triple)
+    summary = describe_spectrum(result, kestrel.OpusDict()) if triple[1].upper() == "2D" else describe_3d(result)
+    print(f"{' '.join(triple)}: {summary}")
+    print(result.description)

@@ -1,7 +1,8 @@
 """Writes the bundled demo file kestrel_cli/demo.0 with the test writer.
 
 A small mid-infrared absorbance measurement: sample and reference single
-channels, the absorbance spectrum, and the parameter blocks that describe them.
+channels, the absorbance spectrum, the parameter blocks that describe them, and
+two small pictures of the sample from the visible-light camera.
 """
 
 import math
@@ -11,7 +12,8 @@ import sys
 root = pathlib.Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(root / "tests"))
 
-from opusfile import ACQUISITION, FT, INSTRUMENT, OPTICS, SAMPLE, opus, params, spectrum  # noqa: E402
+from opusfile import (ACQUISITION, FT, INSTRUMENT, OPTICS, SAMPLE, Picture, bmp, image_block, opus,  # noqa: E402
+                      params, png, spectrum)
 
 
 def band(x, centre, width, height):
@@ -36,6 +38,12 @@ def main():
         params(kind=OPTICS, sample=0, BMS="KBr", DTC="DTGS", SRC="MIR"),
         params(kind=SAMPLE, SNM="Polyethylene film", SFM="film", CNM="Demo"),
         params(kind=FT, APF="B3", PHZ="ME", ZFF=2),
+        image_block(
+            Picture(bmp(24, 16, (200, 180, 120)), title="Overview",
+                    attrs=[("Pos. X:", 33733.0), ("Pos. Y:", 21410.5), ("Magnification:", 4)]),
+            Picture(png(32, 24, (90, 140, 60)), title="Measurement spot",
+                    attrs=[("Pos. X:", 33740.0), ("Pos. Y:", 21402.0), ("Magnification:", 15)]),
+        ),
     )
     out = root / "kestrel_cli" / "demo.0"
     out.write_bytes(data)

@@ -44,7 +44,16 @@ if [ ! -x "$venv/bin/python" ] || ! is_py313 "$venv/bin/python"; then
   "$python" -m venv "$venv"
 fi
 
-pip=("$venv/bin/python" -m pip --disable-pip-version-check -q)
-"${pip[@]}" install "scikit-build-core>=0.10" "numpy>=2.0" "pytest>=8" ninja 2>&1 | grep -v "^WARNING: Location" || true
-"${pip[@]}" install --no-build-isolation -Cbuild-dir=build/wheel ".[test]" 2>&1 | grep -v "^WARNING: Location" || true
-"$venv/bin/python" -c "import kestrel" || { echo "setup: kestrel did not build" >&2; exit 1; }
+# pip's output goes to a log, shown only when a step fails.
+log="$(mktemp)"
+trap 'rm -f "$log"' EXIT
+pip_step() {
+  if ! "$venv/bin/python" -m pip --disable-pip-version-check -q "$@" >"$log" 2>&1; then
+    grep -v "^WARNING: Location" "$log" >&2
+    echo "setup: pip $* failed" >&2
+    exit 1
+  fi
+}
+pip_step install "scikit-build-core>=0.10" "numpy>=2.0" "pytest>=8" ninja
+pip_step install --no-build-isolation -Cbuild-dir=build/wheel ".[test]"
+"$venv/bin/python" -c "import kestrel" || { echo "setup: kestrel does not import" >&2; exit 1; }

@@ -208,3 +208,140 @@ def _s32(v):
     """Wraps an unsigned 32-bit pattern into the signed range struct wants."""
     v &= 0xFFFFFFFF
     return v - (1 << 32) if v >= 1 << 31 else v
+
+
+# ---------------------------------------------------------------- pictures
+
+def suffix(n):
+    """The key suffix of picture n: 00..99, then AA..AZ, then BA, BB, ... ZZ, AAA."""
+    if n < 100:
+        return f"{n:02d}"
+
+    def letters(k):
+        d, m = divmod(k, 26)
+        return (letters(d - 1) if d else "") + chr(65 + m)
+
+    return "A" + letters(n - 100) if n < 126 else letters(n - 74)
+
+
+@dataclass
+class Picture:
+    """One picture record: a parameter block (SIZ, T00, F00, H00 title, Hnn/Vnn
+    attributes) and a data area of lead bytes followed by the payload.
+
+    Bytes (the payload length) and Type (0) are added to the attributes unless
+    named there. entries= overrides parameters afterwards (None removes one)."""
+
+    payload: bytes = b""
+    title: object = "Picture"
+    attrs: list | dict = field(default_factory=list)
+    T00: object = 9
+    lead: bytes = b""
+    entries: list | dict = field(default_factory=list)
+
+    def block(self, siz=0):
+        attrs = list(self.attrs.items() if isinstance(self.attrs, dict) else self.attrs)
+        names = {name for name, _ in attrs}
+        attrs += [(k, v) for k, v in (("Bytes", len(self.payload)), ("Type", 0)) if k not in names]
+        p = {"SIZ": siz, "T00": self.T00, "F00": len(self.lead)}
+        if self.title is not None:
+            p["H00"] = self.title
+        for i, (name, value) in enumerate(attrs, start=1):
+            p[f"H{i:02d}"], p[f"V{i:02d}"] = name, value
+        p.update(self.entries)
+        return param_bytes([(k, v) for k, v in p.items() if v is not None])
+
+    def record(self):
+        siz = len(self.block())
+        data = self.block(siz) + self.lead + self.payload
+        return data + b"\0" * (-len(data) % 4)
+
+
+@dataclass
+class ImageDir:
+    """An image-directory block: BID, NRP and F/Z (offset, size) of the pictures
+    that follow it up to the next ImageDir; NRP counts all pictures so far.
+    lead= puts bytes before BID; entries= overrides (None removes)."""
+
+    lead: bytes = b""
+    bid: object = None
+    nrp: object = None
+    entries: list | dict = field(default_factory=list)
+
+    def record(self, first, records, at):
+        """The block listing records as pictures first, first+1, ...; at is its own offset."""
+        own = len(self._bytes(first, records, None))  # ints are fixed size: offsets do not change it
+        starts, pos = [], at + own
+        for rec in records:
+            starts.append(pos)
+            pos += len(rec)
+        return self._bytes(first, records, starts)
+
+    def _bytes(self, first, records, starts):
+        p = {"BID": self.bid if self.bid is not None else block_word(extend=EXT_IMAGE),
+             "NRP": self.nrp if self.nrp is not None else first + len(records)}
+        for i, rec in enumerate(records):
+            p["F" + suffix(first + i)] = starts[i] if starts else 0
+            p["Z" + suffix(first + i)] = len(rec)
+        p.update(self.entries)
+        data = self.lead + param_bytes([(k, v) for k, v in p.items() if v is not None])
+        return data + b"\0" * (-len(data) % 4)
+
+
+def image_block(*parts, **block_fields):
+    """An image block (extended type 20) of ImageDir, Picture and raw bytes parts,
+    laid out in order; a Picture list without a leading ImageDir gets one."""
+    parts = list(_flatten(parts))
+    if not parts or not isinstance(parts[0], (ImageDir, bytes)):
+        parts.insert(0, ImageDir())
+    out, count, i = b"", 0, 0
+    while i < len(parts):
+        part = parts[i]
+        i += 1
+        if isinstance(part, bytes):
+            out += part
+            continue
+        if isinstance(part, Picture):
+            out += part.record()
+            continue
+        records = []
+        while i < len(parts) and isinstance(parts[i], Picture):
+            records.append(parts[i].record())
+            i += 1
+        out += part.record(count, records, len(out)) + b"".join(records)
+        count += len(records)
+    return Block(out, extend=EXT_IMAGE, **block_fields)
+
+
+# Small pictures whose own headers state their length.
+
+def bmp(width=2, height=2, rgb=(255, 0, 0)):
+    row = bytes(rgb[::-1]) * width
+    row += b"\0" * (-len(row) % 4)
+    pixels = row * height
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(pixels), 2835, 2835, 0, 0)
+    return b"BM" + struct.pack("<IHHI", 14 + len(info) + len(pixels), 0, 0, 14 + len(info)) + info + pixels
+
+
+def png(width=2, height=2, rgb=(0, 128, 255)):
+    import zlib
+
+    def chunk(kind, body):
+        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+
+    raw = b"".join(b"\0" + bytes(rgb) * width for _ in range(height))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
+
+
+def gif():
+    """A 1x1 GIF89a."""
+    return (b"GIF89a" + struct.pack("<HHBBB", 1, 1, 0x80, 0, 0) + b"\xff\x00\x00\x00\x00\x00"
+            + b",\0\0\0\0\1\0\1\0\0" + b"\x02\x02\x44\x01\x00" + b";")
+
+
+def jpeg(marker=b"JFIF", body=b"kestrel"):
+    """SOI, an APP0/APP1 segment carrying the marker, a comment segment, EOI."""
+    app = (b"\xff\xe0" if marker == b"JFIF" else b"\xff\xe1") + struct.pack(">H", 2 + len(marker) + 10) \
+        + marker + b"\0\1\1\0\0\1\0\1\0\0"
+    return b"\xff\xd8" + app + b"\xff\xfe" + struct.pack(">H", 2 + len(body)) + body + b"\xff\xd9"

@@ -15,6 +15,8 @@ enum class ErrorKind {
   value_error,     // `text` is the whole message: ValueError
   index_error,     // `text` is the whole message: IndexError
   type_error,      // `text` is the whole message: TypeError
+  zero_division,   // `text` is the whole message: ZeroDivisionError
+  attribute_error, // `text` is the whole message: AttributeError
   bad_utf8,        // `text` holds raw bytes that strict UTF-8 refuses: UnicodeDecodeError
   bad_seek,        // `number` is the errno a seek to that position gives: OSError
   offset_overflow, // an offset beyond 64 bits: ValueError of the file object
@@ -35,6 +37,8 @@ struct Error {
   static Error value(std::string message) { return {ErrorKind::value_error, 0, std::move(message)}; }
   static Error index(std::string message) { return {ErrorKind::index_error, 0, std::move(message)}; }
   static Error type(std::string message) { return {ErrorKind::type_error, 0, std::move(message)}; }
+  static Error zero_division(std::string message) { return {ErrorKind::zero_division, 0, std::move(message)}; }
+  static Error attribute(std::string message) { return {ErrorKind::attribute_error, 0, std::move(message)}; }
   static Error bad_utf8(std::string raw) { return {ErrorKind::bad_utf8, 0, std::move(raw)}; }
   static Error bad_seek(int err) { return {ErrorKind::bad_seek, err, {}}; }
   static Error offset_overflow() { return {ErrorKind::offset_overflow, 0, {}}; }

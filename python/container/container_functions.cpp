@@ -42,7 +42,16 @@ Ref list_contents_impl(std::span<PyObject* const> args) {
 Ref decode_string_impl(std::span<PyObject* const> args) {
   PyObject* s = args[0];
   Ref iterator = Ref::check(PyObject_GetIter(args[1]));
+  const bool empty_bytes = (PyBytes_CheckExact(s) && PyBytes_GET_SIZE(s) == 0) ||
+                           (PyByteArray_CheckExact(s) && PyByteArray_GET_SIZE(s) == 0);
   while (Ref encoding = Ref::steal(PyIter_Next(iterator.get()))) {
+    // Decoding nothing skips the codec lookup; look it up anyway so that a name
+    // no codec answers to is an error whatever the bytes.
+    if (empty_bytes && PyUnicode_Check(encoding.get())) {
+      const char* name = PyUnicode_AsUTF8(encoding.get());
+      if (name == nullptr) throw PyErrAlreadySet{};
+      Ref::check(PyCodec_Decoder(name));
+    }
     PyObject* decoded = PyObject_CallMethod(s, "decode", "O", encoding.get());
     if (decoded != nullptr) return Ref::steal(decoded);
     if (!PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) throw PyErrAlreadySet{};

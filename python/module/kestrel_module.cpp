@@ -5,6 +5,7 @@
 
 #include "module/function_type.hpp"
 #include "module/public_functions.hpp"
+#include "py/arrays.hpp"
 #include "py/entry.hpp"
 #define KESTREL_NUMPY_IMPORT
 #include "py/numpy_api.hpp"
@@ -51,7 +52,9 @@ void exec_steps(PyObject* module) {
   Ref struct_error = import_attr("struct", "error");
   set_struct_error(struct_error.get());
   bind(module, "struct_error", std::move(struct_error));
-  bind(module, "np", import_attr("numpy", nullptr));
+  Ref numpy = import_attr("numpy", nullptr);
+  set_numpy_module(numpy.get());
+  bind(module, "np", std::move(numpy));
   if (PyArray_ImportNumPyAPI() < 0) throw PyErrAlreadySet{};
   bind(module, "array", import_attr("array", nullptr));
   set_file_io_type(import_attr("io", "FileIO").get());

@@ -52,6 +52,12 @@ void raise_core_error(const Error& error) {
     case ErrorKind::type_error:
       set_message(PyExc_TypeError, error.text);
       return;
+    case ErrorKind::zero_division:
+      set_message(PyExc_ZeroDivisionError, error.text);
+      return;
+    case ErrorKind::attribute_error:
+      set_message(PyExc_AttributeError, error.text);
+      return;
     case ErrorKind::bad_utf8: {
       // Let Python's own decoder say what is wrong with the bytes.
       PyObject* s = PyUnicode_DecodeUTF8(error.text.data(), static_cast<Py_ssize_t>(error.text.size()), "strict");

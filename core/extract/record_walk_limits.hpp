@@ -1,0 +1,18 @@
+// The bound on how many records one 3D reader walks.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "base/limits.hpp"
+#include "base/result.hpp"
+
+namespace kestrel {
+
+inline Status check_record_count(std::int64_t walked, const Limits& limits) {
+  if (walked < limits.max_records) return ok_status();
+  return Error::too_large("the 3D block lists more than " + std::to_string(limits.max_records) +
+                          " records, more than any file holds");
+}
+
+}  // namespace kestrel

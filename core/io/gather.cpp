@@ -1,0 +1,62 @@
+#include "io/gather.hpp"
+
+#include <cerrno>
+#include <vector>
+
+namespace kestrel {
+
+namespace {
+
+// Gaps up to this size are read into scratch rather than starting a new read:
+// the info areas between records are a few hundred bytes.
+constexpr std::int64_t kMaxGap = 64 * 1024;
+constexpr std::size_t kMaxPieces = 1024;
+
+class Batch {
+ public:
+  explicit Batch(const ByteSource& source) : source_(source), scratch_(kMaxGap) {}
+
+  Status add(const CopyJob& job) {
+    if (job.size == 0) return ok_status();
+    if (!pieces_.empty()) {
+      const std::int64_t gap = job.file_offset - end_;
+      if (gap < 0 || gap > kMaxGap || pieces_.size() + 2 > kMaxPieces) {
+        KESTREL_CHECK(flush());
+      } else if (gap > 0) {
+        pieces_.push_back({scratch_.data(), static_cast<std::size_t>(gap)});
+        end_ += gap;
+      }
+    }
+    if (pieces_.empty()) start_ = end_ = job.file_offset;
+    pieces_.push_back({job.destination, job.size});
+    end_ += static_cast<std::int64_t>(job.size);
+    return ok_status();
+  }
+
+  Status flush() {
+    if (pieces_.empty()) return ok_status();
+    KESTREL_TRY(const std::size_t got, source_.read_scatter(static_cast<std::uint64_t>(start_), pieces_));
+    const auto wanted = static_cast<std::size_t>(end_ - start_);
+    pieces_.clear();
+    if (got < wanted) return Error::io(EIO);
+    return ok_status();
+  }
+
+ private:
+  const ByteSource& source_;
+  std::vector<std::byte> scratch_;
+  std::vector<Piece> pieces_;
+  std::int64_t start_ = 0;
+  std::int64_t end_ = 0;
+};
+
+}  // namespace
+
+Status gather(const ByteSource& source, const std::function<bool(CopyJob&)>& next) {
+  Batch batch(source);
+  CopyJob job{};
+  while (next(job)) KESTREL_CHECK(batch.add(job));
+  return batch.flush();
+}
+
+}  // namespace kestrel

@@ -1,0 +1,66 @@
+#include "extract/numpy_redo.hpp"
+
+#include "py/arrays.hpp"
+
+namespace kestrel::py {
+
+namespace {
+
+Ref index_object(std::int64_t i) { return Ref::check(PyLong_FromLongLong(i)); }
+
+Ref empty_values(std::int64_t n) { return empty_float32({n}); }
+
+}  // namespace
+
+void raise_numpy_failure(const NumpyFailure& failure, const RedoShape& shape) {
+  using Step = NumpyFailure::Step;
+  switch (failure.step) {
+    case Step::index_row:
+      Ref::check(PyObject_GetItem(shape.cube, index_object(failure.row).get()));
+      break;
+    case Step::assign_row: {
+      Ref row = Ref::check(PyObject_GetItem(shape.cube, index_object(failure.row).get()));
+      Ref cell = Ref::check(PyObject_GetItem(row.get(), index_object(failure.column).get()));
+      Ref all = Ref::check(PySlice_New(nullptr, nullptr, nullptr));
+      check_status(PyObject_SetItem(cell.get(), all.get(), empty_values(failure.values).get()));
+      break;
+    }
+    case Step::assign_point: {
+      Ref row = Ref::check(PyObject_GetItem(shape.cube, index_object(failure.row).get()));
+      Ref all = Ref::check(PySlice_New(nullptr, nullptr, nullptr));
+      check_status(PyObject_SetItem(row.get(), all.get(), empty_values(failure.values).get()));
+      break;
+    }
+    case Step::reshape: {
+      Ref target = Ref::check(PyTuple_Pack(2, shape.rows, shape.columns));
+      Ref::check(PyObject_CallMethod(empty_values(failure.values).get(), "reshape", "O", target.get()));
+      break;
+    }
+    case Step::index_point: {
+      Ref key = Ref::check(Py_BuildValue("(OL)", Py_Ellipsis, static_cast<long long>(failure.record)));
+      Ref::check(PyObject_GetItem(shape.cube, key.get()));
+      break;
+    }
+    case Step::stack_mismatch: {
+      // The rows before the mismatch all look like row 0.
+      Ref first = empty_values(failure.first_values);
+      Ref odd = empty_values(failure.values);
+      Ref rows = Ref::check(PyList_New(static_cast<Py_ssize_t>(failure.record + 1)));
+      for (Py_ssize_t i = 0; i <= failure.record; ++i) {
+        PyObject* item = i == failure.record ? odd.get() : first.get();
+        PyList_SET_ITEM(rows.get(), i, Py_NewRef(item));
+      }
+      Ref::check(PyObject_CallMethod(numpy_module(), shape.stack, "O", rows.get()));
+      break;
+    }
+    case Step::stack_empty: {
+      Ref rows = Ref::check(PyList_New(0));
+      Ref::check(PyObject_CallMethod(numpy_module(), shape.stack, "O", rows.get()));
+      break;
+    }
+  }
+  if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "kestrel: a failing numpy step succeeded");
+  throw PyErrAlreadySet{};
+}
+
+}  // namespace kestrel::py
