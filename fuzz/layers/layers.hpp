@@ -9,6 +9,7 @@ void fuzz_directory_layer(FuzzFile& file);
 void fuzz_params_layer(FuzzFile& file);
 void fuzz_text_layer(FuzzFile& file);
 void fuzz_images_layer(FuzzFile& file);
+void fuzz_extract_layer(FuzzFile& file);
 
 // Every layer in turn, for long runs over all entry points at once.
 inline void fuzz_every_layer(FuzzFile& file) {
@@ -16,6 +17,7 @@ inline void fuzz_every_layer(FuzzFile& file) {
   fuzz_params_layer(file);
   fuzz_text_layer(file);
   fuzz_images_layer(file);
+  fuzz_extract_layer(file);
 }
 
 }  // namespace kestrel::fuzz

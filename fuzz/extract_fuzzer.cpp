@@ -1,0 +1,3 @@
+#include "layers/layers.hpp"
+
+KESTREL_FUZZ_TARGET(fuzz_extract_layer)
