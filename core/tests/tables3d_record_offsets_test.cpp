@@ -5,6 +5,7 @@
 #include <random>
 
 #include "tables3d/record_offsets.hpp"
+#include "tables3d_allocation_probe.hpp"
 
 namespace kestrel {
 namespace {
@@ -128,7 +129,9 @@ TEST(RecordOffsets, ContiguousRunsMergeAcrossZeroGapsOnly) {
 }
 
 TEST(RecordOffsets, AWholeIntRangeRunCostsNothing) {
+  testing::reset_largest_allocation();
   const auto r = RecordOffsets::build(table(100, 8, 0, {{0, INT32_MAX}, {INT32_MIN, -1}}));
+  EXPECT_LT(testing::largest_allocation(), std::size_t{1} << 12);
   EXPECT_EQ(r.count(), std::int64_t{1} << 32);
   EXPECT_EQ(r.runs().size(), 2u);
   EXPECT_EQ(r.find(INT32_MAX), WideOffset{100} + WideOffset{INT32_MAX} * 8);
@@ -141,7 +144,9 @@ TEST(RecordOffsets, AWholeIntRangeRunCostsNothing) {
 }
 
 TEST(RecordOffsets, OverlapsOfHugeRunsStaySmall) {
+  testing::reset_largest_allocation();
   const auto r = RecordOffsets::build(table(0, 4, 0, {{0, INT32_MAX}, {-5, 10}, {0, INT32_MAX}}));
+  EXPECT_LT(testing::largest_allocation(), std::size_t{1} << 12);
   EXPECT_EQ(r.count(), (std::int64_t{1} << 31) + 5);
   EXPECT_LE(r.runs().size(), 3u);
   const WideOffset second_start = (WideOffset{1} << 31) * 4;
