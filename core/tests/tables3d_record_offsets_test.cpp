@@ -128,6 +128,13 @@ TEST(RecordOffsets, ContiguousRunsMergeAcrossZeroGapsOnly) {
   EXPECT_EQ(runs({{0, 2}, {-1, 8}, {3, 5}}), (V{{0, 3}, {3, 3}}));
 }
 
+TEST(RecordOffsets, OneNumberPerEntryFormsOneRun) {
+  const auto r = RecordOffsets::build(table(0, 4, 4, {{0, 0}, {1, 1}, {2, 2}, {-1, 8}, {3, 3}}));
+  ASSERT_EQ(r.runs().size(), 2u);
+  EXPECT_EQ(r.runs()[0].records.count, 3);
+  EXPECT_EQ(r.runs()[1].records.first_offset, 32);
+}
+
 TEST(RecordOffsets, AWholeIntRangeRunCostsNothing) {
   testing::reset_largest_allocation();
   const auto r = RecordOffsets::build(table(100, 8, 0, {{0, INT32_MAX}, {INT32_MIN, -1}}));
