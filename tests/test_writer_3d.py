@@ -100,12 +100,6 @@ def test_gaps_and_duplicate_runs_place_records_where_the_table_says():
     assert d[7] - d[0] == 2 * 164 + 100
 
 
-def test_fewer_records_than_numbers_end_the_block():
-    """A file cut short: the block ends where the records run out."""
-    buf = block3d([[1.0, 2.0]], [(0, 4)], info_size=152)
-    assert len(buf) == 24 + 8 + 8 + 152
-
-
 @pytest.mark.parametrize("transposed", [False, True])
 def test_image_map_layouts(transposed):
     """Per-position records fill the grid row by row; transposed records each hold one point's image."""

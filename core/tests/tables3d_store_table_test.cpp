@@ -67,14 +67,5 @@ TEST(StoreTable, HugeCountStopsAtTheFirstMissingEntry) {
   EXPECT_EQ(t.error().kind, ErrorKind::truncated);
 }
 
-TEST(StoreTable, SeekBeforeTheStartFails) {
-  const Bytes b = table_at(0, 24, 0, {});
-  MemorySource src(b.data());
-  Cursor c(src);
-  auto t = read_store_table(c, -4);
-  ASSERT_FALSE(t.ok());
-  EXPECT_EQ(t.error().kind, ErrorKind::bad_seek);
-}
-
 }  // namespace
 }  // namespace kestrel
