@@ -126,6 +126,8 @@ def params(entries=(), *, kind=DATA_PARAMS, name=None, data=0, sample=0, deriv=0
 # ---------------------------------------------------------------- data blocks
 
 def floats(values):
+    if hasattr(values, "astype"):  # a numpy array: fast for large benchmark files
+        return values.astype("<f4").tobytes()
     return struct.pack(f"<{len(values)}f", *values)
 
 
@@ -143,6 +145,199 @@ def spectrum(name, values, *, deriv=0, FXV=None, LXV=None, params_first=False, *
     p.update(extra)
     blocks = [data_block(name, floats(values), deriv=deriv), params(p, name=name, deriv=deriv)]
     return blocks[::-1] if params_first else blocks
+
+
+# ---------------------------------------------------------------- 3D data blocks
+#
+# A 3D data block is a store table (six int32: version, stored blocks, block
+# offset from the block start, block size, info size, number of entries; then
+# the (first, second) entries: a run of spectrum numbers, or (-1, n) a gap of n
+# bytes) followed by sub-block records: block_size bytes of float32 values,
+# then info_size bytes of information with a float64 time at 136 and a
+# NUL-terminated label at 152.
+
+INFO_TIME = 136
+INFO_LABEL = 152
+INFO_SIZE = INFO_LABEL + 64
+
+
+def record(values, *, time=0.0, label="", block_size=None, info_size=INFO_SIZE):
+    """One sub-block record: the values (zero-padded or cut to block_size bytes) and its info area."""
+    data = floats(values)
+    if block_size is not None:
+        data = data[:block_size].ljust(block_size, b"\0")
+    info = bytearray(max(info_size, INFO_LABEL))
+    info[INFO_TIME:INFO_TIME + 8] = struct.pack("<d", time)
+    text = label.encode("utf-8") if isinstance(label, str) else label
+    info[INFO_LABEL:INFO_LABEL + len(text)] = text
+    return data + bytes(info[:max(info_size, 0)])
+
+
+def block3d(records, entries=None, *, block_size=None, info_size=INFO_SIZE, stored_blocks=None, block_offset=None,
+            version=1, number_of_entries=None):
+    """The payload of a 3D data block: the store table, then the records placed as the entries say.
+
+    records: value lists (made into records with block_size/info_size) or bytes from record(); one per
+    assigned number in table order, duplicates included. entries default to one run (0, n - 1). Fewer
+    records than numbers end the block at the first missing one (a file cut short). block_offset is
+    relative to the block start (default: right after the table)."""
+    if block_size is None:
+        first = next((r for r in records if not isinstance(r, (bytes, bytearray))), None)
+        if first is None:
+            raise ValueError("block_size is needed when all records are bytes")
+        block_size = 4 * len(first)
+    records = [r if isinstance(r, (bytes, bytearray)) else record(r, block_size=block_size, info_size=info_size)
+               for r in records]
+    entries = [(0, len(records) - 1)] if entries is None else list(entries)
+    at = 24 + 8 * len(entries) if block_offset is None else block_offset
+    out = bytearray(struct.pack(
+        "<6i", version, len(records) if stored_blocks is None else stored_blocks, at, block_size, info_size,
+        len(entries) if number_of_entries is None else number_of_entries))
+    for first, second in entries:
+        out += struct.pack("<ii", first, second)
+    pending = iter(records)
+    for first, second in entries:
+        if first == -1:
+            at += second
+            continue
+        for _ in range(first, second + 1):
+            rec = next(pending, None)
+            if rec is None:
+                return bytes(out)
+            if at < 0:
+                raise ValueError("a record before the block start")
+            out[len(out):at] = b"\0" * max(0, at - len(out))
+            out[at:at + len(rec)] = rec
+            at += block_size + info_size
+    return bytes(out)
+
+
+def data3d(name, records, *, entries=None, times=None, labels=None, block_size=None, info_size=INFO_SIZE,
+           deriv=0, npt=None, FXV=None, LXV=None, params_first=False, table=None, **extra):
+    """A 3D data block and its data parameter block (NPT, FXV, LXV, MNY, MXY, DXU and extras such as the
+    six map keys AOX, AOY, NPX, NPY, DDX, DDY). records are value lists; times and labels go into their
+    info areas; table= passes further store-table fields (stored_blocks, block_offset, ...)."""
+    records = list(records)
+    n = len(records)
+    times = list(times) if times is not None else [0.0] * n
+    labels = list(labels) if labels is not None else [""] * n
+    if block_size is None and records:
+        block_size = 4 * len(records[0])
+    made = [record(v, time=t, label=lb, block_size=block_size, info_size=info_size)
+            for v, t, lb in zip(records, times, labels)]
+    payload = block3d(made, entries, block_size=block_size or 0, info_size=info_size, **(table or {}))
+    npt = npt if npt is not None else (len(records[0]) if records else 0)
+    every = [float(x) for values in records for x in values] or [0.0]
+    p = dict(NPT=npt, FXV=float(FXV if FXV is not None else npt), LXV=float(LXV if LXV is not None else 1.0),
+             MNY=min(every), MXY=max(every), DXU="WN")
+    p.update(extra)
+    blocks = [data_block(name, payload, deriv=deriv, extend=EXT_3D),
+              params(p, name=name, deriv=deriv, extend=EXT_3D)]
+    return blocks[::-1] if params_first else blocks
+
+
+def image_map(name, cube, *, transposed=False, AOX=0.0, AOY=0.0, DDX=1.0, DDY=1.0, **kw):
+    """An image map of cube[row][column][point] (NPY rows, NPX columns, NPT points): one record per grid
+    position, row by row, or (transposed) one record per spectral point holding that point's image."""
+    npy, npx = len(cube), len(cube[0]) if cube else 0
+    npt = len(cube[0][0]) if npx else 0
+    if transposed:
+        records = [[cube[r][c][p] for r in range(npy) for c in range(npx)] for p in range(npt)]
+    else:
+        records = [cube[r][c] for r in range(npy) for c in range(npx)]
+    return data3d(name, records, npt=npt, AOX=AOX, AOY=AOY, DDX=DDX, DDY=DDY, NPX=npx, NPY=npy, **kw)
+
+
+# ---------------------------------------------------------------- annotation blocks
+#
+# An annotation block: 12 bytes not read, a table directory (a parameter block
+# at 12: NRP tables, F00, F01, ... the offset of each table's description from
+# the block start), then per table its description (a parameter block: SRC row
+# length, SIZ first row from the description, NCO, NLN, and per column Snn name,
+# Fnn position, Tnn type) and its rows. Cells are read one after another from
+# the row start; every text cell of a table is as long as the largest distance
+# from a text column's position to the row end.
+
+ANNO_INT, ANNO_FLOAT, ANNO_TEXT = 4, 5, 1000
+
+
+@dataclass
+class AnnoTable:
+    """One table: its description (a dict, written in order) and its row bytes."""
+
+    description: dict
+    rows: bytes = b""
+
+
+def anno_table(columns, rows, *, text=32, **overrides):
+    """A table of columns [(name, type code), ...] and rows of cell values.
+
+    Cells are packed as read: 4 bytes for codes 4 and 5, `text` bytes for a text code (1000-1099, value
+    cut or NUL-padded), none for other codes (their values are ignored). Text columns are placed `text`
+    bytes before the row end, so the text length is `text`. Keyword overrides (SRC=, NLN=, T01=, ...)
+    replace or add description keys, None drops one; SIZ defaults to the description's own length, so
+    the rows follow it."""
+    def is_text(code):
+        return isinstance(code, int) and 1000 <= code < 1100
+
+    def width(code):
+        return 4 if code in (ANNO_INT, ANNO_FLOAT) else text if is_text(code) else 0
+
+    row_length = sum(width(code) for _, code in columns)
+    desc = dict(SRC=row_length, SIZ=0, NCO=len(columns), NLN=len(rows))
+    at = 0
+    for k, (name, code) in enumerate(columns):
+        desc.update({f"S{k:02d}": name, f"F{k:02d}": row_length - text if is_text(code) else at, f"T{k:02d}": code})
+        at += width(code)
+    desc.update(overrides)
+    desc = {k: v for k, v in desc.items() if v is not None}
+    if "SIZ" not in overrides:
+        desc["SIZ"] = len(param_bytes(desc))
+    out = bytearray()
+    for row in rows:
+        for (_, code), value in zip(columns, row):
+            if code == ANNO_INT:
+                out += struct.pack("<i", value)
+            elif code == ANNO_FLOAT:
+                out += struct.pack("<f", value)
+            elif is_text(code):
+                raw = value.encode("utf-8") if isinstance(value, str) else value
+                out += raw[:text].ljust(text, b"\0")
+    return AnnoTable(desc, bytes(out))
+
+
+def annotation(*tables, skip=b"\0" * 12, **directory):
+    """The payload of an annotation block holding the tables (AnnoTable, or (description bytes, rows
+    bytes) for raw ones). Keyword overrides replace directory keys (NRP=..., F00=...), None drops one."""
+    names = [f"F{t:02d}" for t in range(len(tables))]
+
+    def entries(offsets):
+        d = {"NRP": len(tables), **dict(zip(names, offsets)), **directory}
+        return {k: v for k, v in d.items() if v is not None}
+
+    at = len(skip) + len(param_bytes(entries([0] * len(tables))))
+    offsets, body = [], bytearray()
+    for table in tables:
+        desc, rows = table if isinstance(table, tuple) else (param_bytes(table.description), table.rows)
+        offsets.append(at + len(body))
+        body += desc + rows
+        body += b"\0" * (-len(body) % 4)
+    return skip + param_bytes(entries(offsets)) + bytes(body)
+
+
+def annotation_block(*tables, **kw):
+    """An annotation block (extendType 11) holding the tables."""
+    return Block(annotation(*tables, **kw), extend=EXT_ANNOTATION)
+
+
+REGION_COLUMNS = [("Group", ANNO_INT), ("Type", ANNO_INT), ("AryNX", ANNO_INT), ("AryNY", ANNO_INT),
+                  ("AryType", ANNO_INT), ("Fileindex", ANNO_INT), ("X", ANNO_FLOAT), ("Y", ANNO_FLOAT)]
+
+
+def region_rows(group, points, *, nx=0, ny=0, ary_type=0, row_type=0, first_index=1):
+    """Annotation rows of one region of a multi-region map: points are (x, y) pairs, file indices
+    counting from first_index; rows for REGION_COLUMNS."""
+    return [(group, row_type, nx, ny, ary_type, first_index + i, x, y) for i, (x, y) in enumerate(points)]
 
 
 # ---------------------------------------------------------------- the file

@@ -53,8 +53,8 @@ Result<ParamList> read_image_directory(ParamBlockCache& blocks, Cursor& cursor, 
     // Where the last picture listed so far ends.
     KESTREL_TRY(const ParamValue* nrp, require_param(param_dir, "NRP"));
     KESTREL_TRY(const ParamValue nrp_less_one, minus_one(*nrp));
-    KESTREL_TRY(const std::int64_t last, range_bound(nrp_less_one));
-    KESTREL_TRY([[maybe_unused]] const std::int64_t stop, range_bound(*nrp));
+    KESTREL_TRY(const std::int64_t last, index_value(nrp_less_one));
+    KESTREL_TRY([[maybe_unused]] const std::int64_t stop, index_value(*nrp));
     KESTREL_TRY(const ParamValue* img_offset, require_param(param_dir, picture_key('F', last)));
     KESTREL_TRY(const ParamValue* img_size, require_param(param_dir, picture_key('Z', last)));
     KESTREL_TRY(const ScanNumber record_start, ScanNumber(offset).plus(*img_offset));

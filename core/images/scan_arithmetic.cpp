@@ -12,23 +12,11 @@ namespace {
 constexpr __int128 kMinI64 = std::numeric_limits<std::int64_t>::min();
 constexpr __int128 kMaxI64 = std::numeric_limits<std::int64_t>::max();
 
-std::string not_an_integer(const ParamValue& value) {
-  return std::string("'") + value_type_name(value) + "' object cannot be interpreted as an integer";
-}
-
 std::string unsupported(const char* op, const char* left, const char* right) {
   return std::string("unsupported operand type(s) for ") + op + ": '" + left + "' and '" + right + "'";
 }
 
 }  // namespace
-
-const char* value_type_name(const ParamValue& value) {
-  switch (value.index()) {
-    case 0: return "int";
-    case 1: return "float";
-    default: return "str";
-  }
-}
 
 Result<ScanNumber> ScanNumber::plus(const ParamValue& value) const {
   if (std::holds_alternative<std::string>(value)) {
@@ -76,18 +64,6 @@ Result<ParamValue> minus_one(const ParamValue& value) {
   if (const auto* i = std::get_if<std::int64_t>(&value)) return ParamValue{*i - 1};  // an int32 field: no wrap
   if (const auto* d = std::get_if<double>(&value)) return ParamValue{*d - 1.0};
   return Error::type(unsupported("-", "str", "int"));
-}
-
-Result<std::int64_t> range_bound(const ParamValue& value) {
-  if (const auto* i = std::get_if<std::int64_t>(&value)) return *i;
-  return Error::type(not_an_integer(value));
-}
-
-bool equals_number(const ParamValue& value, std::int64_t number) {
-  if (const auto* i = std::get_if<std::int64_t>(&value)) return *i == number;
-  // The numbers compared against are small, so their doubles are exact.
-  if (const auto* d = std::get_if<double>(&value)) return *d == static_cast<double>(number);
-  return false;
 }
 
 Result<std::int64_t> read_count(const ParamValue& value) {

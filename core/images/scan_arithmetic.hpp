@@ -10,11 +10,9 @@
 
 #include "base/result.hpp"
 #include "params/value.hpp"
+#include "params/value_arith.hpp"
 
 namespace kestrel {
-
-// "int", "float" or "str".
-const char* value_type_name(const ParamValue& value);
 
 class ScanNumber {
  public:
@@ -40,12 +38,6 @@ class ScanNumber {
 
 // value - 1, for the count of pictures.
 [[nodiscard]] Result<ParamValue> minus_one(const ParamValue& value);
-
-// A bound of a range of picture numbers: only an int will do.
-[[nodiscard]] Result<std::int64_t> range_bound(const ParamValue& value);
-
-// value == number, as an int or a float compares with an int; a str never equals.
-bool equals_number(const ParamValue& value, std::int64_t number);
 
 // The count handed to read(): an int (negative reads to the end).
 [[nodiscard]] Result<std::int64_t> read_count(const ParamValue& value);

@@ -89,7 +89,7 @@ Result<Picture> plan_picture(Cursor& cursor, const ParamList& param_img, const S
   KESTREL_TRY(const std::int64_t anno_at, anno_offset.position());
   KESTREL_CHECK(cursor.seek(anno_at));
   KESTREL_TRY(const ParamValue* t00, require_param(param_img, "T00"));
-  if (!equals_number(*t00, kImageDataRecord)) return picture;
+  if (!equals_int(*t00, kImageDataRecord)) return picture;
 
   KESTREL_TRY(const ParamValue* f00, require_param(param_img, "F00"));
   KESTREL_TRY(const ScanNumber data_offset, anno_offset.plus(*f00));
@@ -101,7 +101,7 @@ Result<Picture> plan_picture(Cursor& cursor, const ParamList& param_img, const S
   const std::int64_t available = cursor.available();
   const std::int64_t length = count < 0 ? available : std::min(count, available);
   KESTREL_TRY(const ParamValue* type, require_param(picture.attributes, "Type"));
-  range = DataRange{data_at, length, equals_number(*type, kPrefixedType)};
+  range = DataRange{data_at, length, equals_int(*type, kPrefixedType)};
   return picture;
 }
 
@@ -137,7 +137,7 @@ Result<std::vector<Picture>> read_pictures(Cursor& cursor, const DirectoryEntry&
   ParamBlockCache blocks(cursor);
   KESTREL_TRY(const ParamList param_dir, read_image_directory(blocks, cursor, image_block, limits));
   KESTREL_TRY(const ParamValue* nrp, require_param(param_dir, "NRP"));
-  KESTREL_TRY(const std::int64_t count, range_bound(*nrp));
+  KESTREL_TRY(const std::int64_t count, index_value(*nrp));
 
   // No room is reserved from the count: every picture must be listed under its
   // own F key, so a count beyond the keys present fails at the first missing one.

@@ -9,7 +9,7 @@
 #include "base/checked.hpp"
 #include "container/text.hpp"
 #include "params/param_block.hpp"
-#include "tables3d/param_arith.hpp"
+#include "params/value_arith.hpp"
 
 namespace kestrel {
 

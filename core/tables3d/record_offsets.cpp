@@ -68,16 +68,27 @@ RecordOffsets RecordOffsets::build(const StoreTable3D& table) {
     }
   }
 
+  // Appends numbers lo..hi in map order, extending the last run when they
+  // continue its numbers and its offsets (a table that lists one number per entry).
   auto add_run = [&](std::int64_t lo, std::int64_t hi, WideOffset at_lo) {
     const std::int64_t count = hi - lo + 1;
+    if (!out.runs_.empty()) {
+      NumberedRun& last = out.runs_.back();
+      if (last.first_number + last.records.count == lo && last.records.offset(last.records.count) == at_lo) {
+        last.records.count += count;
+        out.count_ += count;
+        return;
+      }
+    }
     out.runs_.push_back({{out.count_, count, at_lo, stride}, lo});
     out.count_ += count;
   };
 
+  auto by_lo = [](const OwnedRange& a, const OwnedRange& b) { return a.lo < b.lo; };
   std::vector<OwnedRange> sorted;
   sorted.reserve(table_runs.size());  // bounded by the entries already read
   for (const TableRun& r : table_runs) sorted.push_back({r.lo, r.hi, r.start});
-  std::stable_sort(sorted.begin(), sorted.end(), [](const OwnedRange& a, const OwnedRange& b) { return a.lo < b.lo; });
+  if (!std::is_sorted(sorted.begin(), sorted.end(), by_lo)) std::stable_sort(sorted.begin(), sorted.end(), by_lo);
   const bool disjoint = std::adjacent_find(sorted.begin(), sorted.end(), [](const OwnedRange& a, const OwnedRange& b) {
                           return b.lo <= a.hi;
                         }) == sorted.end();

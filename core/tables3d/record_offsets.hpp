@@ -9,9 +9,10 @@
 // and a number met again keeps its place but takes the later offset.
 //
 // Nothing is stored per record. The map is held as a list of runs in map order,
-// each a stretch of consecutive numbers whose offsets step by the stride: one
-// run per table run in the common case of disjoint runs, and an exact split of
-// the runs when they overlap (O(runs log runs), never O(records)). A run
+// each a stretch of consecutive numbers whose offsets step by the stride: at
+// most one per table run when the runs are disjoint (entries that continue the
+// previous run's numbers and offsets join it), and an exact split of the runs
+// when numbers repeat (O(entries log entries), never O(records)). A run
 // (0, 2**31-1) therefore costs a few bytes.
 //
 // Offsets are tracked in 128 bits, where the running sum of any table the

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "tables3d/record_offsets.hpp"
+#include "tables3d_allocation_probe.hpp"
 
 namespace kestrel {
 namespace {
@@ -127,8 +128,17 @@ TEST(RecordOffsets, ContiguousRunsMergeAcrossZeroGapsOnly) {
   EXPECT_EQ(runs({{0, 2}, {-1, 8}, {3, 5}}), (V{{0, 3}, {3, 3}}));
 }
 
+TEST(RecordOffsets, OneNumberPerEntryFormsOneRun) {
+  const auto r = RecordOffsets::build(table(0, 4, 4, {{0, 0}, {1, 1}, {2, 2}, {-1, 8}, {3, 3}}));
+  ASSERT_EQ(r.runs().size(), 2u);
+  EXPECT_EQ(r.runs()[0].records.count, 3);
+  EXPECT_EQ(r.runs()[1].records.first_offset, 32);
+}
+
 TEST(RecordOffsets, AWholeIntRangeRunCostsNothing) {
+  testing::reset_largest_allocation();
   const auto r = RecordOffsets::build(table(100, 8, 0, {{0, INT32_MAX}, {INT32_MIN, -1}}));
+  EXPECT_LT(testing::largest_allocation(), std::size_t{1} << 12);
   EXPECT_EQ(r.count(), std::int64_t{1} << 32);
   EXPECT_EQ(r.runs().size(), 2u);
   EXPECT_EQ(r.find(INT32_MAX), WideOffset{100} + WideOffset{INT32_MAX} * 8);
@@ -141,7 +151,9 @@ TEST(RecordOffsets, AWholeIntRangeRunCostsNothing) {
 }
 
 TEST(RecordOffsets, OverlapsOfHugeRunsStaySmall) {
+  testing::reset_largest_allocation();
   const auto r = RecordOffsets::build(table(0, 4, 0, {{0, INT32_MAX}, {-5, 10}, {0, INT32_MAX}}));
+  EXPECT_LT(testing::largest_allocation(), std::size_t{1} << 12);
   EXPECT_EQ(r.count(), (std::int64_t{1} << 31) + 5);
   EXPECT_LE(r.runs().size(), 3u);
   const WideOffset second_start = (WideOffset{1} << 31) * 4;

@@ -1,4 +1,4 @@
-#include "tables3d/param_arith.hpp"
+#include "params/value_arith.hpp"
 
 #include <charconv>
 #include <cmath>
