@@ -115,9 +115,8 @@ def directory_files():
         yield f"word_{word & 0xFFFFFFFF:08x}", w.opus(w.Block(w.floats([1, 2]), word=word))
 
 
-def structured_blocks():
-    """Blocks of the 3D, annotation and image kinds, laid out roughly, so the
-    fuzzer starts from directory entries that reach those readers."""
+def rough_blocks():
+    """Blocks of the 3D, annotation and image kinds laid out by hand, loosely."""
     store = struct.pack("<iiii", 1, 16, 16, 0) + struct.pack("<iii", 0, 2, 0) + w.floats([1, 2, 3, 4]) * 4
     yield "3d_rough", w.opus(w.data_block("AB", store, extend=w.EXT_3D), w.params(name="AB", extend=w.EXT_3D,
                                                                                    **DATA_KEYS, **MAP_KEYS))
@@ -128,7 +127,80 @@ def structured_blocks():
     jpg = b"\xff\xd8\xff\xe0\0\x10JFIF" + b"\0" * 20
     pictures = struct.pack("<ii", 2, 0) + w.param_bytes(NAM="a", SIZ=len(png)) + png + w.param_bytes(NAM="b") + jpg
     yield "image_rough", w.opus(two_d(), w.Block(pictures, extend=w.EXT_IMAGE))
-    # Builders of the writer for these kinds, when it has them, give exact files.
+
+
+CUBE = [[[1.0, 2.0, 3.0], [4.0, 5.0, 6.0]], [[7.0, 8.0, 9.0], [10.0, 11.0, 12.0]]]  # 2 rows, 2 columns, 3 points
+GRID = dict(AOX=0.0, AOY=0.0, DDX=1.0, DDY=1.0)
+
+
+def region_map(name, trace=False):
+    rows = w.region_rows(1, [(0.0, 0.0), (1.0, 0.0)]) + w.region_rows(2, [(5.0, 5.0)], first_index=3) \
+        + w.region_rows(3, [(0.0, 1.0), (1.0, 1.0)], nx=2, ny=1, ary_type=1, first_index=4)
+    records = [[float(i), float(i) + 0.5, 1.0] for i in range(5)]
+    if trace:
+        records = [[float(i)] * 5 for i in range(3)]  # three traces over five points
+    return [w.data3d(name, records, labels=[f"t{i}" for i in range(len(records))], times=range(len(records))),
+            w.annotation_block(w.anno_table(w.REGION_COLUMNS, rows))]
+
+
+def three_d_files():
+    """3D blocks of every kind: image maps (per position, transposed, traces, derived with the
+    underived grid), time-resolved series, multi-region maps, and odd store tables."""
+    yield "map_per_position", w.opus(w.image_map("AB", CUBE))
+    yield "map_transposed", w.opus(w.image_map("AB", CUBE, transposed=True))
+    yield "map_trc", w.opus(w.data3d("TRC", [[1.0, 2.0, 3.0, 4.0]] * 2, labels=["a", "b"], NPX=2, NPY=2, **GRID))
+    yield "map_derived_empty_grid", w.opus(
+        w.data3d("AB", [c for row in CUBE for c in row], deriv=1, NPX=0, NPY=0, **GRID),
+        w.params(name="AB", extend=w.EXT_3D, NPX=2, NPY=2, **GRID))
+    yield "map_grid_too_small", w.opus(w.data3d("AB", [[1.0, 2.0]] * 5, NPX=2, NPY=1, **GRID))
+    yield "map_float_npx", w.opus(w.data3d("AB", [[1.0, 2.0]] * 4, NPX=2.0, NPY=2, **GRID))
+    yield "series", w.opus(w.data3d("AB", [[1.0, 2.0, 3.0], [4.0, 5.0, 6.0]], times=[0.5, 1.5]))
+    yield "series_trc", w.opus(w.data3d("TRC", [[1.0, 2.0], [3.0, 4.0]], labels=["x", "y\u00e9"]))
+    yield "series_ch2", w.opus(w.data3d("AB-CH2", [[1.0, 2.0]] * 3))
+    yield "series_npt_past_block", w.opus(w.data3d("AB", [[1.0, 2.0]] * 2, npt=50))
+    yield "regions", w.opus(region_map("AB"))
+    yield "regions_trc", w.opus(region_map("TRC", trace=True))
+    for label, entries in {"gap": [(0, 0), (-1, 16), (1, 1)], "negative_gap": [(0, 1), (-1, -40), (2, 2)],
+                           "duplicates": [(0, 1), (1, 2)], "reversed": [(3, 1), (0, 1)],
+                           "huge_run": [(0, 2**31 - 1)]}.items():
+        yield f"store_{label}", w.opus(w.data3d("AB", [[1.0, 2.0]] * 3, entries=entries))
+    # Records past a huge gap or a far block offset: the table claims them, the file ends first.
+    yield "store_huge_gap", w.opus(w.data3d("AB", [[1.0, 2.0]], entries=[(0, 0), (-1, 2**31 - 1), (1, 1)]))
+    for label, table in {"entries_negative": dict(number_of_entries=-1), "entries_huge": dict(number_of_entries=2**30),
+                         "stored_huge": dict(stored_blocks=2**31 - 1)}.items():
+        yield f"store_{label}", w.opus(w.data3d("AB", [[1.0, 2.0]] * 2, table=table))
+    # Block offsets before the block or far past the file: patched into a good table.
+    for label, at in {"offset_negative": -64, "offset_past_end": 2**30}.items():
+        blocks = w.data3d("AB", [[1.0, 2.0]] * 2)
+        blocks[0].payload = blocks[0].payload[:8] + struct.pack("<i", at) + blocks[0].payload[12:]
+        yield f"store_{label}", w.opus(blocks)
+    yield "store_block_size_zero", w.opus(w.data3d("AB", [[1.0]] * 3, block_size=0))
+    yield "store_info_size_small", w.opus(w.data3d("TRC", [[1.0]] * 2, info_size=8, labels=["a", "b"]))
+    odd = w.anno_table([("Group", w.ANNO_INT), ("Name", w.ANNO_TEXT), ("Odd", 7), ("V", w.ANNO_FLOAT)],
+                       [(1, "a", 0, 1.5), (1, "b\u00e9", 0, 2.5)])
+    yield "annotation_odd_types", w.opus(w.data3d("AB", [[1.0]] * 2), w.annotation_block(odd))
+    yield "annotation_missing_siz", w.opus(w.data3d("AB", [[1.0]]), w.annotation_block(
+        w.anno_table([("Group", w.ANNO_INT)], [(1,)], SIZ=None)))
+    yield "annotation_zero_row_length", w.opus(w.data3d("AB", [[1.0]]), w.annotation_block(
+        w.anno_table([("Group", w.ANNO_INT)], [(1,)] * 3, SRC=0, NLN=1000)))
+
+
+def picture_files():
+    """Image blocks: pictures of each type, several directories, odd records."""
+    pics = [w.Picture(w.png(), title="P"), w.Picture(w.jpeg(), attrs={"Zoom": 2.5}), w.Picture(w.gif()),
+            w.Picture(w.bmp(), lead=b"\0" * 6), w.Picture(w.jpeg(b"Exif"), T00=3)]
+    yield "images", w.opus(two_d(), w.image_block(pics))
+    yield "images_two_directories", w.opus(w.image_block(w.ImageDir(), pics[:2], w.ImageDir(), pics[2:]))
+    yield "images_no_bid", w.opus(w.image_block(w.ImageDir(bid=0), pics[:1]))
+    yield "images_nrp_huge", w.opus(w.image_block(w.ImageDir(nrp=2**30), pics[:1]))
+    yield "images_offset_back", w.opus(w.image_block(w.ImageDir(entries={"F00": 0}), pics[:2]))
+    yield "images_size_negative", w.opus(w.image_block(w.ImageDir(entries={"Z00": -5}), pics[:1]))
+    yield "images_title_int", w.opus(w.image_block(w.Picture(w.png(), title=7)))
+    yield "images_two_blocks", w.opus(w.image_block(pics[:1]), w.image_block(pics[1:2]))
+
+
+def writer_scenarios():
+    """Builders a later writer may offer for whole scenario files."""
     for name in ("scenario_files", "corpus_scenarios"):
         if hasattr(w, name):
             yield from getattr(w, name)()
@@ -142,17 +214,35 @@ def truncations(name, data):
             yield f"{name}_cut{cut}", data[:cut]
 
 
+# Files also written cut short at several places.
+TRUNCATED = {"2d_AB", "2d_ch2", "ext64", "2d_all_param_kinds", "demo_like", "2d_many_blocks", "3d_rough",
+             "3d_trc_rough", "annotation_rough", "image_rough", "map_per_position", "map_transposed", "map_trc",
+             "series", "series_trc", "regions", "regions_trc", "images", "images_two_directories"}
+
+
+MAX_SCENARIO_BYTES = 64 * 1024  # seeds stay small: the fuzzer mutates faster, the tests write them quickly
+
+
 def scenarios():
     """(name, bytes) for every seed file."""
+    for name, data in _all_scenarios():
+        if len(data) > MAX_SCENARIO_BYTES:
+            raise ValueError(f"scenario {name} is {len(data)} bytes, more than a seed should be")
+        yield name, data
+
+
+def _all_scenarios():
     for name, data in good_files():
         yield name, data
-        if name in ("2d_AB", "2d_ch2", "ext64", "2d_all_param_kinds", "demo_like", "2d_many_blocks"):
+        if name in TRUNCATED:
             yield from truncations(name, data)
     yield from param_files()
     yield from directory_files()
-    for name, data in structured_blocks():
-        yield name, data
-        yield from truncations(name, data)
+    for group in (rough_blocks, three_d_files, picture_files, writer_scenarios):
+        for name, data in group():
+            yield name, data
+            if name in TRUNCATED:
+                yield from truncations(name, data)
 
 
 def main(argv=None):

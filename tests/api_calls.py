@@ -97,10 +97,13 @@ def other_calls():
 # Scenarios of the seed corpus that the leak and thread checks run on: good
 # files of each kind and files broken in each way a reader must survive.
 VALID = ["2d_AB", "2d_ch2", "ext64", "2d_all_param_kinds", "2d_many_blocks", "2d_deriv1", "2d_npt_mismatch",
-         "3d_rough", "3d_trc_rough", "annotation_rough", "image_rough", "demo_like"]
+         "demo_like", "map_per_position", "map_transposed", "map_trc", "map_derived_empty_grid", "series",
+         "series_trc", "regions", "regions_trc", "store_gap", "images", "images_two_directories"]
 INVALID = ["magic_swapped", "magic_only", "dir_size_huge", "dir_offset_negative", "ext64_count_huge",
            "params_type_5", "params_no_end", "params_name_bad_utf8", "2d_AB_cut30", "2d_AB_cut155",
-           "word_ffffffff"]
+           "word_ffffffff", "3d_rough", "3d_trc_rough", "annotation_rough", "image_rough", "map_grid_too_small",
+           "map_float_npx", "store_huge_run", "store_entries_negative", "store_huge_gap", "annotation_odd_types",
+           "images_offset_back", "images_nrp_huge", "regions_cut30", "images_cut36"]
 
 
 def scenario_files(directory, names=None):
