@@ -14,8 +14,17 @@ cd "$root"
 venv="${KESTREL_VENV:-$root/.venv}"
 python="$venv/bin/python"
 [ -x "$python" ] || python=python3
-ninja_args=()
+ninja_args=(-G "Unix Makefiles")
 [ -x "$venv/bin/ninja" ] && ninja_args=(-G Ninja -DCMAKE_MAKE_PROGRAM="$venv/bin/ninja")
+
+# cmake -S . -B DIR ...: a build folder made with another generator is made anew.
+configure() {
+  local dir=$1; shift
+  if [ -f "$dir/CMakeCache.txt" ] && ! grep -q "^CMAKE_GENERATOR:INTERNAL=${ninja_args[1]}\$" "$dir/CMakeCache.txt"; then
+    rm -rf "$dir"
+  fi
+  cmake -S . -B "$dir" "${ninja_args[@]}" "$@" >/dev/null
+}
 work="$root/build/fuzz"
 samples="${KESTREL_SAMPLES:-$root/../shared/opus-samples}"
 
@@ -60,8 +69,8 @@ cmd_replay() {
   make_corpus
   local sanitize=ON
   [ "${KESTREL_REPLAY_SANITIZE:-1}" = 0 ] && sanitize=OFF
-  cmake -S . -B build/fuzz-replay "${ninja_args[@]}" -DKESTREL_PYTHON=OFF -DKESTREL_FUZZ_REPLAY=ON \
-    -DKESTREL_SANITIZE=$sanitize -DKESTREL_FUZZ_CORPUS="$work/seed" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  configure build/fuzz-replay -DKESTREL_PYTHON=OFF -DKESTREL_FUZZ_REPLAY=ON \
+    -DKESTREL_SANITIZE=$sanitize -DKESTREL_FUZZ_CORPUS="$work/seed" -DCMAKE_BUILD_TYPE=RelWithDebInfo
   cmake --build build/fuzz-replay -j 2 >/dev/null
   ASAN_OPTIONS=abort_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:print_stacktrace=1 \
     ctest --test-dir build/fuzz-replay/fuzz --output-on-failure
@@ -95,8 +104,8 @@ cmd_run() {
   [ ${#harnesses[@]} -gt 0 ] || mapfile -t harnesses < <(layer_harnesses)
   ensure_clang
   make_corpus
-  CC=clang CXX=clang++ cmake -S . -B build/fuzz-clang "${ninja_args[@]}" -DKESTREL_PYTHON=OFF -DKESTREL_FUZZ=ON \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  CC=clang CXX=clang++ configure build/fuzz-clang -DKESTREL_PYTHON=OFF -DKESTREL_FUZZ=ON \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo
   cmake --build build/fuzz-clang -j 2 >/dev/null
   local failed=0 h
   for h in "${harnesses[@]}"; do fuzz_one "$h" "$seconds" || failed=1; done

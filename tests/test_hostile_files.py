@@ -3,7 +3,6 @@ and every real file goes through every public function that takes a path: each
 call returns or raises an ordinary exception (never SystemError, the sign of a
 result and an error set at once), and gives the same outcome when repeated."""
 
-
 import pytest
 
 import api_calls
