@@ -69,6 +69,29 @@ Result<MapPlan> plan_transposed(const RecordLocator& locator, const RecordOffset
   return plan;
 }
 
+// With neither layout (or both) nothing is read, but the reader still seeks to
+// every record first, so a record no seek can reach fails all the same. The
+// offsets a seek accepts form one interval (0 up to what the file system
+// allows) and offsets move one way through a run, so the failing records of a
+// run are a prefix or a suffix of it: O(log records) seeks per run, not one
+// per record, and no bound on the record count is needed.
+Status check_record_seeks(const RecordLocator& locator, const RecordOffsets& offsets) {
+  auto seek = [&](WideOffset offset) { return locator.values(offset, 0); };
+  for (const NumberedRun& numbered : offsets.runs()) {
+    const RecordRun& run = numbered.records;
+    if (auto first = seek(run.first_offset); !first) return std::move(first).error();
+    if (seek(run.last_offset())) continue;
+    std::int64_t fine = 0;             // a record the seek reaches
+    std::int64_t fails = run.count - 1;  // a record it does not
+    while (fails - fine > 1) {
+      const std::int64_t mid = fine + (fails - fine) / 2;
+      (seek(run.offset(mid)) ? fine : fails) = mid;
+    }
+    return seek(run.offset(fails)).error();
+  }
+  return ok_status();
+}
+
 Status fill_per_position(const RecordLocator& locator, const RecordOffsets& offsets, const MapGrid& grid,
                          const MapPlan& plan, float* cube) {
   const std::int64_t npt = grid.points;
@@ -142,6 +165,7 @@ Result<MapPlan> plan_image_map(const RecordLocator& locator, const RecordOffsets
     case MapLayout::transposed:
       return plan_transposed(locator, offsets, grid, limits);
     case MapLayout::none:
+      KESTREL_CHECK(check_record_seeks(locator, offsets));
       break;
   }
   return MapPlan{};
