@@ -43,8 +43,38 @@ def describe_spectrum(result, names):
     return text + ("; " + ", ".join(extras) if extras else "")
 
 
+def axis_span(values):
+    return f"{values[0]:.6g} .. {values[-1]:.6g}" if len(values) else "empty"
+
+
+def plural(n, word):
+    return f"{n} {word}{'' if n == 1 else 's'}"
+
+
 def describe_3d(result):
-    return f"{type(result).__name__}, {x_range(result)}"
+    """The kind of a 3D block, its grid or regions, how many spectra or traces it holds, and its x range."""
+    kind = type(result).__name__
+    if kind == "ImageDataReturn":
+        rows, columns, points = result.spectra.shape
+        text = (f"image map {columns} x {rows} (X {axis_span(result.mapX)}, Y {axis_span(result.mapY)}), "
+                f"{plural(columns * rows, 'spectrum')} of {points} points")
+    elif kind == "ImageTRCDataReturn":
+        rows, columns, traces = result.traces.shape
+        text = f"trace map {columns} x {rows}, {plural(traces, 'trace')}"
+    elif kind == "TimeResolvedDataReturn":
+        text = f"time-resolved series, {plural(len(result.spectra), 'spectrum')}"
+        if len(result.z):
+            text += f" (z {axis_span(result.z)} {result.parameters.get('ZTX', '')})".replace(" )", ")")
+    elif kind == "TimeResolvedTRCDataReturn":
+        text = f"trace series, {plural(len(result.traces), 'trace')}"
+    elif kind in ("MultiRegionDataReturn", "MultiRegionTRCDataReturn"):
+        sizes = ", ".join(str(len(region.spectra)) for region in result.regions)
+        text = f"multi-region map, {plural(len(result.regions), 'region')} ({sizes} points)"
+        if kind == "MultiRegionTRCDataReturn":
+            text += f", {plural(len(result.labels), 'trace')}"
+    else:
+        text = kind
+    return f"{text}, {x_range(result)}".replace("spectrums", "spectra")
 
 
 def print_block(path, triple):

@@ -2,6 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+
+#if defined(__SSE2__)
+#include <xmmintrin.h>
+#endif
 #include <vector>
 
 #include "extract/record_walk_limits.hpp"
@@ -64,6 +69,29 @@ Result<MapPlan> plan_transposed(const RecordLocator& locator, const RecordOffset
   return plan;
 }
 
+// With neither layout (or both) nothing is read, but the reader still seeks to
+// every record first, so a record no seek can reach fails all the same. The
+// offsets a seek accepts form one interval (0 up to what the file system
+// allows) and offsets move one way through a run, so the failing records of a
+// run are a prefix or a suffix of it: O(log records) seeks per run, not one
+// per record, and no bound on the record count is needed.
+Status check_record_seeks(const RecordLocator& locator, const RecordOffsets& offsets) {
+  auto seek = [&](WideOffset offset) { return locator.values(offset, 0); };
+  for (const NumberedRun& numbered : offsets.runs()) {
+    const RecordRun& run = numbered.records;
+    if (auto first = seek(run.first_offset); !first) return std::move(first).error();
+    if (seek(run.last_offset())) continue;
+    std::int64_t fine = 0;             // a record the seek reaches
+    std::int64_t fails = run.count - 1;  // a record it does not
+    while (fails - fine > 1) {
+      const std::int64_t mid = fine + (fails - fine) / 2;
+      (seek(run.offset(mid)) ? fine : fails) = mid;
+    }
+    return seek(run.offset(fails)).error();
+  }
+  return ok_status();
+}
+
 Status fill_per_position(const RecordLocator& locator, const RecordOffsets& offsets, const MapGrid& grid,
                          const MapPlan& plan, float* cube) {
   const std::int64_t npt = grid.points;
@@ -90,6 +118,43 @@ Status fill_per_position(const RecordLocator& locator, const RecordOffsets& offs
   return ok_status();
 }
 
+// dst[p * depth + r] = src[r * pitch + p] for r < records, p < pixels, in tiles
+// that stay in the first-level cache, four by four with SSE where it exists.
+void transpose_block(const float* src, std::int64_t pitch, std::int64_t records, std::int64_t pixels, float* dst,
+                     std::int64_t depth) {
+  constexpr std::int64_t kPixelTile = 64;
+  constexpr std::int64_t kRecordTile = 32;
+  for (std::int64_t p0 = 0; p0 < pixels; p0 += kPixelTile) {
+    const std::int64_t p1 = std::min(pixels, p0 + kPixelTile);
+    for (std::int64_t r0 = 0; r0 < records; r0 += kRecordTile) {
+      const std::int64_t r1 = std::min(records, r0 + kRecordTile);
+      std::int64_t p = p0;
+#if defined(__SSE2__)
+      for (; p + 4 <= p1; p += 4) {
+        std::int64_t r = r0;
+        for (; r + 4 <= r1; r += 4) {
+          __m128 a = _mm_loadu_ps(src + r * pitch + p);
+          __m128 b = _mm_loadu_ps(src + (r + 1) * pitch + p);
+          __m128 c = _mm_loadu_ps(src + (r + 2) * pitch + p);
+          __m128 d = _mm_loadu_ps(src + (r + 3) * pitch + p);
+          _MM_TRANSPOSE4_PS(a, b, c, d);
+          _mm_storeu_ps(dst + p * depth + r, a);
+          _mm_storeu_ps(dst + (p + 1) * depth + r, b);
+          _mm_storeu_ps(dst + (p + 2) * depth + r, c);
+          _mm_storeu_ps(dst + (p + 3) * depth + r, d);
+        }
+        for (; r < r1; ++r) {
+          for (std::int64_t q = p; q < p + 4; ++q) dst[q * depth + r] = src[r * pitch + q];
+        }
+      }
+#endif
+      for (; p < p1; ++p) {
+        for (std::int64_t r = r0; r < r1; ++r) dst[p * depth + r] = src[r * pitch + p];
+      }
+    }
+  }
+}
+
 }  // namespace
 
 Result<MapPlan> plan_image_map(const RecordLocator& locator, const RecordOffsets& offsets, MapLayout layout,
@@ -100,6 +165,7 @@ Result<MapPlan> plan_image_map(const RecordLocator& locator, const RecordOffsets
     case MapLayout::transposed:
       return plan_transposed(locator, offsets, grid, limits);
     case MapLayout::none:
+      KESTREL_CHECK(check_record_seeks(locator, offsets));
       break;
   }
   return MapPlan{};
@@ -123,12 +189,15 @@ Status fill_image_map(const RecordLocator& locator, const RecordOffsets& offsets
 
 Status fill_transposed(const RecordLocator& locator, const RecordOffsets& offsets, std::int64_t pixels, float* dst,
                        std::int64_t depth) {
-  if (pixels == 0) return ok_status();
+  if (pixels == 0 || offsets.empty()) return ok_status();
   // A batch of consecutive records fills, for every pixel p, the contiguous run
-  // dst[p * depth + first .. first + batch): a block transpose.
-  const std::int64_t record_bytes = pixels * 4;
-  const std::int64_t batch_records = std::clamp<std::int64_t>((std::int64_t{8} << 20) / record_bytes, 1, 256);
-  std::vector<float> bounce(static_cast<std::size_t>(batch_records * pixels));
+  // dst[p * depth + first .. first + batch): a block transpose. Records sit in
+  // the bounce buffer a little more than their size apart, so that the same
+  // pixel of many records does not fall into one cache set.
+  const std::int64_t pitch = pixels + 16;
+  const std::int64_t batch_records =
+      std::clamp<std::int64_t>((std::int64_t{8} << 20) / (pitch * 4), 1, std::min<std::int64_t>(256, offsets.count()));
+  const std::unique_ptr<float[]> bounce(new float[static_cast<std::size_t>(batch_records * pitch)]);
   RecordWalk walk(offsets);
   bool more = walk.next();
   while (more) {
@@ -136,23 +205,13 @@ Status fill_transposed(const RecordLocator& locator, const RecordOffsets& offset
     std::int64_t n = 0;
     KESTREL_CHECK(gather(locator.source(), [&](CopyJob& job) {
       if (!more || n == batch_records) return false;
-      job = {static_cast<std::int64_t>(walk.offset()), reinterpret_cast<std::byte*>(bounce.data() + n * pixels),
-             static_cast<std::size_t>(record_bytes)};
+      job = {static_cast<std::int64_t>(walk.offset()), reinterpret_cast<std::byte*>(bounce.get() + n * pitch),
+             static_cast<std::size_t>(pixels * 4)};
       ++n;
       more = walk.next();
       return true;
     }));
-    constexpr std::int64_t kTile = 64;
-    for (std::int64_t p0 = 0; p0 < pixels; p0 += kTile) {
-      const std::int64_t p1 = std::min(pixels, p0 + kTile);
-      for (std::int64_t r0 = 0; r0 < n; r0 += kTile) {
-        const std::int64_t r1 = std::min(n, r0 + kTile);
-        for (std::int64_t p = p0; p < p1; ++p) {
-          float* out = dst + p * depth + first;
-          for (std::int64_t r = r0; r < r1; ++r) out[r] = bounce[static_cast<std::size_t>(r * pixels + p)];
-        }
-      }
-    }
+    transpose_block(bounce.get(), pitch, n, pixels, dst + first, depth);
   }
   return ok_status();
 }

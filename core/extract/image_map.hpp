@@ -34,7 +34,8 @@ struct MapPlan {
 // Walks the records in order as the reader does and stops at the first that
 // fails: a seek error, a zero column count (Python's modulo by zero), or a
 // numpy step (a row past the grid, a record whose values do not fit its row,
-// an image of the wrong size, a spectral point past the cube).
+// an image of the wrong size, a spectral point past the cube). With neither
+// layout nothing is read, but a record that no seek reaches still fails.
 Result<MapPlan> plan_image_map(const RecordLocator& locator, const RecordOffsets& offsets, MapLayout layout,
                                const MapGrid& grid, const Limits& limits);
 

@@ -4,7 +4,7 @@
 
 #include "io/memory_source.hpp"
 #include "tables3d/annotation_table.hpp"
-#include "tables3d/param_arith.hpp"
+#include "params/value_arith.hpp"
 #include "tables3d_allocation_probe.hpp"
 #include "tables3d_bytes.hpp"
 

@@ -81,7 +81,13 @@ Ref read_spectrum_map(ExtractContext& context, const Block3D& block, const MapCo
   if (grid.rows < 0 || grid.columns < 0) Ref::check(PyObject_CallMethod(numpy_module(), "zeros", "O", shape.get()));
   const auto cells = mul_i64(grid.rows, grid.columns);
   const auto values = cells ? mul_i64(*cells, grid.points) : std::nullopt;
-  check_result_size(context, values ? mul_i64(*values, 4) : std::nullopt, "the map cube (NPY x NPX x NPT)");
+  const auto bytes = values ? mul_i64(*values, 4) : std::nullopt;
+  // A cube past 2**63 bytes is one numpy refuses itself ("array is too big"), without allocating.
+  if (!bytes) {
+    Ref float32 = Ref::check(PyObject_GetAttrString(numpy_module(), "float32"));
+    Ref::check(PyObject_CallMethod(numpy_module(), "zeros", "OO", shape.get(), float32.get()));
+  }
+  check_result_size(context, bytes, "the map cube (NPY x NPX x NPT)");
   Ref cube = empty_float32({grid.rows, grid.columns, grid.points});
 
   const MapLayout layout = map_layout(block.table, block.npt);

@@ -2,18 +2,21 @@
 
 namespace kestrel::py::result_texts {
 
-// Docstrings keep the indentation of the class bodies they document.
+// Docstrings keep the indentation of the class bodies they document. Every
+// result class lists the same five attributes first.
+#define KESTREL_COMMON_ATTRIBUTES                                                       \
+  "        description (str):  Description of the data object attributes\n"            \
+  "        dimension (str):    Datablock dimensions (2D or 3D)\n"                       \
+  "        dataType (str):     The datablock type (AB, TR, SSC, etc)\n"                 \
+  "        derivative (str):   Datablock derivative (NONE, 1DER, 2DER, NDER)\n"         \
+  "        parameters (dict):  Dictionary of relevant data/sample/instrument parameters\n"
 
 const char* const kBaseDoc =
     "\n"
     "    Base class for data object returned by .getOpusData().\n"
     "\n"
     "    Attributes:\n"
-    "        description (str):  Description of the data object attributes\n"
-    "        dimension (str):    Datablock dimensions (2D or 3D)\n"
-    "        dataType (str):     The datablock type (AB, TR, SSC, etc)\n"
-    "        derivative (str):   Datablock derivative (NONE, 1DER, 2DER, NDER)\n"
-    "        parameters (dict):  Dictionary of relevant data/sample/instrument parameters\n"
+    KESTREL_COMMON_ATTRIBUTES
     "        x (:obj:`ndarray`): 1D numpy array of spectrum x coordinates\n"
     "        minY (float):       Minimum y value\n"
     "        maxY (float):       Maximum y value\n"
@@ -24,11 +27,7 @@ const char* const kSingleDoc =
     "    Single spectrum data object returned by .getOpusData() for 2D datablocks.\n"
     "\n"
     "    Attributes:\n"
-    "        description (str):  Description of the data object attributes\n"
-    "        dimension (str):    Datablock dimensions (2D or 3D)\n"
-    "        dataType (str):     The datablock type (AB, TR, SSC, etc)\n"
-    "        derivative (str):   Datablock derivative (NONE, 1DER, 2DER, NDER)\n"
-    "        parameters (dict):  Dictionary of relevant data/sample/instrument parameters\n"
+    KESTREL_COMMON_ATTRIBUTES
     "        x (:obj:`ndarray`): 1D numpy array of spectrum x coordinates\n"
     "        minY (float):       Minimum y value\n"
     "        maxY (float):       Maximum y value\n"
@@ -40,11 +39,7 @@ const char* const kImageDoc =
     "    Hyperspectral data object returned by .getOpusData() for 3D image datablocks.\n"
     "\n"
     "    Attributes:\n"
-    "        description (str):  Description of the data object attributes\n"
-    "        dimension (str):    Datablock dimensions (2D or 3D)\n"
-    "        dataType (str):     The datablock type (AB, TR, SSC, etc)\n"
-    "        derivative (str):   Datablock derivative (NONE, 1DER, 2DER, NDER)\n"
-    "        parameters (dict):  Dictionary of relevant data/sample/instrument parameters\n"
+    KESTREL_COMMON_ATTRIBUTES
     "        x (:obj:`ndarray`): 1D numpy array of spectrum x coordinates\n"
     "        minY (float):       Minimum y value\n"
     "        maxY (float):       Maximum y value\n"
@@ -60,11 +55,7 @@ const char* const kImageTRCDoc =
     "    .getOpusData() for 3D image TRC datablocks.\n"
     "\n"
     "    Attributes:\n"
-    "        description (str):  Description of the data object attributes\n"
-    "        dimension (str):    Datablock dimensions (2D or 3D)\n"
-    "        dataType (str):     The datablock type (AB, TR, SSC, etc)\n"
-    "        derivative (str):   Datablock derivative (NONE, 1DER, 2DER, NDER)\n"
-    "        parameters (dict):  Dictionary of relevant data/sample/instrument parameters\n"
+    KESTREL_COMMON_ATTRIBUTES
     "        x (:obj:`ndarray`): 1D numpy array of spectrum x coordinates\n"
     "        minY (float):       Minimum y value\n"
     "        maxY (float):       Maximum y value\n"
@@ -83,11 +74,7 @@ const char* const kTimeResolvedDoc =
     "    Z Axis units are available from dataObject.parameters['ZTX']\n"
     "\n"
     "    Attributes:\n"
-    "        description (str):  Description of the data object attributes\n"
-    "        dimension (str):    Datablock dimensions (2D or 3D)\n"
-    "        dataType (str):     The datablock type (AB, TR, SSC, etc)\n"
-    "        derivative (str):   Datablock derivative (NONE, 1DER, 2DER, NDER)\n"
-    "        parameters (dict):  Dictionary of relevant data/sample/instrument parameters\n"
+    KESTREL_COMMON_ATTRIBUTES
     "        x (:obj:`ndarray`): 1D numpy array of spectrum x coordinates\n"
     "        minY (float):       Minimum y value\n"
     "        maxY (float):       Maximum y value\n"
@@ -103,11 +90,7 @@ const char* const kTimeResolvedTRCDoc =
     "    x axis units are available from dataObject.parameters['DXU']\n"
     "\n"
     "    Attributes:\n"
-    "        description (str):  Description of the data object attributes\n"
-    "        dimension (str):    Datablock dimensions (2D or 3D)\n"
-    "        dataType (str):     The datablock type (AB, TR, SSC, etc)\n"
-    "        derivative (str):   Datablock derivative (NONE, 1DER, 2DER, NDER)\n"
-    "        parameters (dict):  Dictionary of relevant data/sample/instrument parameters\n"
+    KESTREL_COMMON_ATTRIBUTES
     "        x (:obj:`ndarray`): 1D numpy array of trace x coordinates\n"
     "        minY (float):       Minimum y value\n"
     "        maxY (float):       Maximum y value\n"
@@ -139,11 +122,7 @@ const char* const kMultiRegionDoc =
     "    cannot be specfied by origin point and dx/dy values as in :class:ImageDataReturn.\n"
     "\n"
     "    Attributes:\n"
-    "        description (str):  Description of the data object attributes\n"
-    "        dimension (str):    Datablock dimensions (2D or 3D)\n"
-    "        dataType (str):     The datablock type (AB, TR, SSC, etc)\n"
-    "        derivative (str):   Datablock derivative (NONE, 1DER, 2DER, NDER)\n"
-    "        parameters (dict):  Dictionary of relevant data/sample/instrument parameters\n"
+    KESTREL_COMMON_ATTRIBUTES
     "        x (:obj:`ndarray`): 1D numpy array of spectrum x coordinates\n"
     "        minY (float):       Minimum y value\n"
     "        maxY (float):       Maximum y value\n"
@@ -166,11 +145,7 @@ const char* const kMultiRegionTRCDoc =
     "    cannot be specfied by origin point and dx/dy values as in :class:ImageDataReturn.\n"
     "\n"
     "    Attributes:\n"
-    "        description (str):  Description of the data object attributes\n"
-    "        dimension (str):    Datablock dimensions (2D or 3D)\n"
-    "        dataType (str):     The datablock type (AB, TR, SSC, etc)\n"
-    "        derivative (str):   Datablock derivative (NONE, 1DER, 2DER, NDER)\n"
-    "        parameters (dict):  Dictionary of relevant data/sample/instrument parameters\n"
+    KESTREL_COMMON_ATTRIBUTES
     "        x (:obj:`ndarray`): 1D numpy array of spectrum x coordinates\n"
     "        minY (float):       Minimum y value\n"
     "        maxY (float):       Maximum y value\n"

@@ -1,0 +1,153 @@
+"""3D blocks at full size, each measured side by side in one run against:
+  - the read floor: one numpy.fromfile of the whole file;
+  - a straightforward Python reader: seek + numpy.fromfile per record;
+and the peak memory of the call (tracemalloc) beside the size of its result.
+Finally two threads reading two large files against one thread reading both.
+"""
+
+import os
+import struct
+import tempfile
+import threading
+import time
+import tracemalloc
+
+import numpy as np
+from common import best_time
+
+import kestrel
+from opusfile import (EXT_3D, REGION_COLUMNS, annotation_block, anno_table, block3d, data_block, opus, params,
+                      record, region_rows)
+
+RNG = np.random.default_rng(7)
+
+
+def three_d(name, records, npt, extra, info_size=216, entries=None, labels=None, times=None):
+    """A 3D data block from numpy records, written the way the test writer lays them out."""
+    made = [record(r, time=(times[i] if times is not None else 0.0),
+                   label=(labels[i] if labels is not None else ""), info_size=info_size)
+            for i, r in enumerate(records)]
+    payload = block3d(made, entries, block_size=4 * len(records[0]), info_size=info_size)
+    p = dict(NPT=npt, FXV=4000.0, LXV=400.0, MNY=0.0, MXY=1.0, DXU="WN", **extra)
+    return [data_block(name, payload, extend=EXT_3D), params(p, name=name, extend=EXT_3D)]
+
+
+def grid_keys(nx, ny):
+    return dict(AOX=0.0, AOY=0.0, DDX=1.0, DDY=1.0, NPX=nx, NPY=ny)
+
+
+def cases():
+    n, npt = 128, 1500
+    per_position = [RNG.random(npt, dtype=np.float32) for _ in range(n * n)]
+    yield ("map 128x128x1500, per position", ("AB", "3D", "NONE"),
+           opus(three_d("AB", per_position, npt, grid_keys(n, n))), n * n)
+    del per_position
+    transposed = [RNG.random(n * n, dtype=np.float32) for _ in range(npt)]
+    yield ("map 128x128x1500, transposed", ("AB", "3D", "NONE"),
+           opus(three_d("AB", transposed, npt, grid_keys(n, n))), npt)
+    del transposed
+    series = [RNG.random(2000, dtype=np.float32) for _ in range(5000)]
+    yield ("series 5000 x 2000", ("AB", "3D", "NONE"),
+           opus(three_d("AB", series, 2000, {}, times=[i * 0.5 for i in range(5000)])), 5000)
+    del series
+    points = 700
+    spectra = [RNG.random(npt, dtype=np.float32) for _ in range(3 * points)]
+    rows = []
+    for g in range(3):
+        rows += region_rows(g + 1, [(float(i), float(g)) for i in range(points)], first_index=g * points + 1)
+    blocks = three_d("AB", spectra, npt, {}, entries=[(1, 3 * points)]) + [
+        annotation_block(anno_table(REGION_COLUMNS, rows))]
+    yield ("multi-region 3 x 700 points x 1500", ("AB", "3D", "NONE"), opus(blocks), 3 * points)
+    traces = [RNG.random(n * n, dtype=np.float32) for _ in range(20)]
+    yield ("trace map 128x128, 20 traces", ("TRC", "3D", "NONE"),
+           opus(three_d("TRC", traces, n * n, grid_keys(n, n), labels=[f"trace {i}" for i in range(20)])), 20)
+
+
+def record_offsets(path):
+    """Offsets of the records, as a Python reader would find them: the directory, then the store table."""
+    with open(path, "rb") as f:
+        f.seek(12)
+        dir_at, _, n = struct.unpack("<iii", f.read(12))
+        f.seek(dir_at)
+        for _ in range(n):
+            word, _, at = struct.unpack("<iii", f.read(12))
+            if (word >> 19) & 127 == EXT_3D and (word >> 4) & 63 == 0:
+                f.seek(at)
+                _, _, rel, block_size, info_size, entries = struct.unpack("<6i", f.read(24))
+                first, second = struct.unpack("<ii", f.read(8))
+                stride = block_size + info_size
+                return [at + rel + k * stride for k in range(second - first + 1)], block_size // 4
+
+
+def python_loop(path, offsets, count):
+    out = []
+    with open(path, "rb") as f:
+        for at in offsets:
+            f.seek(at)
+            out.append(np.fromfile(f, dtype=np.float32, count=count))
+    return out
+
+
+def peak_memory(func):
+    tracemalloc.start()
+    tracemalloc.reset_peak()
+    result = func()
+    peak = tracemalloc.get_traced_memory()[1]
+    tracemalloc.stop()
+    return peak, result
+
+
+def result_bytes(r):
+    total = 0
+    for value in vars(r).values():
+        if isinstance(value, np.ndarray):
+            total += value.nbytes
+        elif isinstance(value, list):
+            total += sum(v.nbytes for g in value if hasattr(g, "spectra") for v in vars(g).values()
+                         if isinstance(v, np.ndarray))
+    return total
+
+
+def main():
+    tmp = tempfile.mkdtemp()
+    print(f"{'case':<36} {'file MB':>8} {'kestrel ms':>11} {'fromfile ms':>12} {'ratio':>7} "
+          f"{'py loop ms':>11} {'speed-up':>9} {'peak/result':>12}")
+    large = []
+    for name, request, data, _ in cases():
+        path = os.path.join(tmp, name.split(",")[0].replace(" ", "_") + ".0")
+        with open(path, "wb") as f:
+            f.write(data)
+        del data
+        offsets, count = record_offsets(path)
+        ours = best_time(lambda: kestrel.getOpusData(path, request), repeat=5)
+        floor = best_time(lambda: np.fromfile(path, dtype=np.uint8), repeat=5)
+        loop = best_time(lambda: python_loop(path, offsets, count), repeat=3)
+        peak, r = peak_memory(lambda: kestrel.getOpusData(path, request))
+        size = os.path.getsize(path) / 2**20
+        print(f"{name:<36} {size:8.1f} {ours * 1e3:11.2f} {floor * 1e3:12.2f} {ours / floor:6.2f}x "
+              f"{loop * 1e3:11.1f} {loop / ours:8.1f}x {peak / result_bytes(r):11.2f}x")
+        if "per position" in name or "series" in name:
+            large.append((path, request))
+
+    # Two threads on two files against one thread reading both in turn.
+    def read(path, request):
+        kestrel.getOpusData(path, request)
+
+    def sequential():
+        for path, request in large:
+            read(path, request)
+
+    def threaded():
+        threads = [threading.Thread(target=read, args=item) for item in large]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+
+    seq = best_time(sequential, repeat=5)
+    par = best_time(threaded, repeat=5)
+    print(f"two files: one thread {seq * 1e3:.1f} ms, two threads {par * 1e3:.1f} ms ({seq / par:.2f}x)")
+
+
+if __name__ == "__main__":
+    main()
