@@ -92,12 +92,17 @@ Status check_record_seeks(const RecordLocator& locator, const RecordOffsets& off
   return ok_status();
 }
 
+// Zeroes n floats; an empty cube may come without storage (a null pointer).
+void zero_floats(float* dst, std::int64_t n) {
+  if (n > 0) std::memset(dst, 0, static_cast<std::size_t>(n) * 4);
+}
+
 Status fill_per_position(const RecordLocator& locator, const RecordOffsets& offsets, const MapGrid& grid,
                          const MapPlan& plan, float* cube) {
   const std::int64_t npt = grid.points;
   const std::int64_t cells = grid.rows * grid.columns;
   // Cells no record reaches stay zero.
-  std::memset(cube + plan.records * npt, 0, static_cast<std::size_t>((cells - plan.records) * npt) * 4);
+  if (cells > plan.records) zero_floats(cube + plan.records * npt, (cells - plan.records) * npt);
   if (npt == 0) return ok_status();
   std::vector<std::int64_t> broadcast;  // rows that got one value (the end of the file)
   RecordWalk walk(offsets);
@@ -178,10 +183,10 @@ Status fill_image_map(const RecordLocator& locator, const RecordOffsets& offsets
     case MapLayout::per_position:
       return fill_per_position(locator, offsets, grid, plan, cube);
     case MapLayout::transposed:
-      if (plan.records < grid.points) std::memset(cube, 0, static_cast<std::size_t>(total) * 4);
+      if (plan.records < grid.points) zero_floats(cube, total);
       return fill_transposed(locator, offsets, grid.rows * grid.columns, cube, grid.points);
     case MapLayout::none:
-      std::memset(cube, 0, static_cast<std::size_t>(total) * 4);
+      zero_floats(cube, total);
       break;
   }
   return ok_status();
