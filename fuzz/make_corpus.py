@@ -152,6 +152,7 @@ def three_d_files():
     yield "map_derived_empty_grid", w.opus(
         w.data3d("AB", [c for row in CUBE for c in row], deriv=1, NPX=0, NPY=0, **GRID),
         w.params(name="AB", extend=w.EXT_3D, NPX=2, NPY=2, **GRID))
+    yield "map_empty_grid", w.opus(w.data3d("AB", [[1.0, 2.0]] * 2, NPX=0, NPY=0, **GRID))
     yield "map_grid_too_small", w.opus(w.data3d("AB", [[1.0, 2.0]] * 5, NPX=2, NPY=1, **GRID))
     yield "map_float_npx", w.opus(w.data3d("AB", [[1.0, 2.0]] * 4, NPX=2.0, NPY=2, **GRID))
     yield "series", w.opus(w.data3d("AB", [[1.0, 2.0, 3.0], [4.0, 5.0, 6.0]], times=[0.5, 1.5]))

@@ -15,6 +15,13 @@ stage() {  # closes the running stage (recording its time) and opens the next
   stage_start=$SECONDS
   [ "$1" = done ] || echo "== $1"
 }
+report_times() {
+  local status=$?
+  [ "$stage_name" = done ] || stage "done"
+  printf '%s\n' "stage times:" "${times[@]}"
+  [ $status -eq 0 ] || echo "test.sh: failed (exit $status)" >&2
+}
+trap report_times EXIT
 
 stage "setup"
 bash scripts/setup.sh
@@ -40,6 +47,3 @@ if [ "$smoke" -gt 0 ]; then
   stage "fuzz smoke: ${smoke}s over the harnesses (clang, libFuzzer)"
   bash scripts/fuzz.sh smoke "$smoke"
 fi
-
-stage "done"
-printf '%s\n' "stage times:" "${times[@]}"

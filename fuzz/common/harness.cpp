@@ -9,7 +9,7 @@ namespace kestrel::fuzz {
 const Limits& fuzz_limits() {
   static const Limits limits = [] {
     Limits l;
-    l.max_result_slack_bytes = std::int64_t{64} << 20;
+    l.max_result_slack_bytes = std::int64_t{16} << 20;
     l.max_stream_bytes = std::int64_t{16} << 20;
     l.max_records = 1 << 16;
     l.max_label_bytes = std::int64_t{16} << 20;
