@@ -8,12 +8,14 @@ the end of the warm-up (the first tenth of the run) and the end.
 """
 
 import argparse
+import contextlib
 import gc
 import os
 import pathlib
 import sys
 import tempfile
 import time
+import warnings
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests"))
 
@@ -30,6 +32,7 @@ def main():
     ap.add_argument("--minutes", type=float, default=10.0)
     ap.add_argument("--limit-mb", type=float, default=4.0)
     args = ap.parse_args()
+    warnings.simplefilter("ignore")  # broken annotation tables warn on every call
     with tempfile.TemporaryDirectory() as tmp:
         files = api_calls.scenario_files(tmp)  # every scenario, not only the test's share
         calls = [c for p in files.values() for c in api_calls.file_calls(p)] + api_calls.other_calls()
@@ -40,11 +43,12 @@ def main():
         next_report = 0.0
         done = 0
         while (elapsed := time.monotonic() - start) < total:
-            for _label, fn, fargs in calls:
-                try:
-                    fn(*fargs)
-                except Exception:  # noqa: BLE001
-                    pass
+            with open(os.devnull, "w") as devnull, contextlib.redirect_stdout(devnull):
+                for _label, fn, fargs in calls:
+                    try:
+                        fn(*fargs)
+                    except Exception:  # noqa: BLE001
+                        pass
             done += len(calls)
             if baseline is None and elapsed >= total / 10:
                 gc.collect()
