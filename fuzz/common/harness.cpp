@@ -9,9 +9,9 @@ namespace kestrel::fuzz {
 const Limits& fuzz_limits() {
   static const Limits limits = [] {
     Limits l;
-    l.max_result_slack_bytes = std::int64_t{16} << 20;
+    l.max_result_slack_bytes = std::int64_t{1} << 20;
     l.max_stream_bytes = std::int64_t{16} << 20;
-    l.max_records = 1 << 16;
+    l.max_records = 1 << 12;
     l.max_label_bytes = std::int64_t{16} << 20;
     l.max_image_directory_passes = 4096;
     l.max_annotation_cells = 1 << 16;
