@@ -3,7 +3,7 @@
 # with AddressSanitizer and UndefinedBehaviorSanitizer. The interpreter itself is
 # not instrumented, so the sanitizer runtime is preloaded; the instrumented module
 # is built in build/sanitize and put ahead of the installed one on PYTHONPATH.
-# Extra arguments go to pytest.
+# Extra arguments go to pytest; `--pyfuzz SECONDS` runs scripts/pyfuzz.py instead.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -38,6 +38,9 @@ case "$loaded" in
   "$build"/*) ;;
   *) echo "sanitize: imported $loaded instead of the instrumented build" >&2; exit 1 ;;
 esac
+if [ "${1:-}" = --pyfuzz ]; then
+  exec "$python" scripts/pyfuzz.py --seconds "${2:-300}"
+fi
 # --capture=sys: a sanitizer report is written to the process's stderr, which
 # fd-level capture would swallow when the report ends the process.
 "$python" -m pytest -q -p no:cacheprovider --capture=sys tests "$@"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sets everything up, then runs the whole test suite: the core's C++ tests, the
 # Python tests, the fuzz harnesses replayed over the seed corpus and the
-# regressions, the Python tests again under ASan/UBSan, and a short fuzz run.
-# KESTREL_FUZZ_SMOKE_SECONDS sets the fuzz run's total budget (0 skips it).
+# regressions, the Python tests again under ASan/UBSan, and short fuzz runs of
+# the core (libFuzzer) and of the Python API (mutated seeds under ASan/UBSan).
+# KESTREL_FUZZ_SMOKE_SECONDS sets the core fuzz run's budget (0 skips both).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -46,4 +47,6 @@ smoke=${KESTREL_FUZZ_SMOKE_SECONDS:-120}
 if [ "$smoke" -gt 0 ]; then
   stage "fuzz smoke: ${smoke}s over the harnesses (clang, libFuzzer)"
   bash scripts/fuzz.sh smoke "$smoke"
+  stage "Python API fuzz smoke: $((smoke / 2))s of mutated seeds under ASan/UBSan"
+  bash scripts/sanitize.sh --pyfuzz $((smoke / 2))
 fi
