@@ -129,10 +129,10 @@ def run_python(code):
 def test_exec_on_another_module_object_is_refused():
     result = run_python("""
         import importlib.util, kestrel
-        spec = importlib.util.find_spec("kestrel")
-        other = importlib.util.module_from_spec(spec)
+        found = importlib.util.find_spec("kestrel")
+        other = importlib.util.module_from_spec(found)
         try:
-            spec.loader.exec_module(other) if other is not kestrel else print("same")
+            found.loader.exec_module(other) if other is not kestrel else print("same")
         except RuntimeError as e:
             print("refused:", e)
     """)
