@@ -39,7 +39,7 @@ case "$loaded" in
   *) echo "sanitize: imported $loaded instead of the instrumented build" >&2; exit 1 ;;
 esac
 if [ "${1:-}" = --pyfuzz ]; then
-  exec "$python" scripts/pyfuzz.py --seconds "${2:-300}"
+  exec "$python" scripts/pyfuzz.py --seconds "${2:-300}" "${@:3}"
 fi
 # --capture=sys: a sanitizer report is written to the process's stderr, which
 # fd-level capture would swallow when the report ends the process.
