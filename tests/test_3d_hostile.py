@@ -135,3 +135,23 @@ def test_regression_trace_records_past_the_end_are_decided_in_bulk(write):
     trace_map = write(opus(block("TRC", block3d([record([1.0, 2.0])], [(0, 3)], block_size=8), NPT=0,
                                  NPX=0, NPY=5, **GRID)))
     compare(trace_map, ("TRC", "3D", "NONE"))
+
+
+@pytest.mark.parametrize("grid, entries, outcome", [
+    ((65536, 65536), [(0, BIG)], (65536, 65536, 0)),     # every record lands in the grid: an empty cube
+    ((100, 100), [(0, BIG)], IndexError),                # record 10000 is past the grid
+    ((3, 2), [(0, 1), (-1, -10**6), (2, 9)], OSError),   # record 2 lies before the start of the file
+])
+def test_regression_empty_spectra_map_is_decided_per_run(write, grid, entries, outcome):
+    """A per-position map with NPT 0 reads nothing per record: a claimed run of 2**31 records is decided
+    from its runs at once, with the literal reading's outcome (no walk up to the record cap)."""
+    npx, npy = grid
+    path = write(opus(block("AB", block3d([], entries, block_size=0, stored_blocks=5), NPT=0, NPX=npx, NPY=npy,
+                            **GRID)))
+    t = time.perf_counter()
+    if isinstance(outcome, tuple):
+        assert kestrel.getOpusData(path, ("AB", "3D", "NONE")).spectra.shape == outcome
+    else:
+        with pytest.raises(outcome):
+            kestrel.getOpusData(path, ("AB", "3D", "NONE"))
+    assert time.perf_counter() - t < 0.5

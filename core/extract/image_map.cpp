@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #if defined(__SSE2__)
 #include <xmmintrin.h>
@@ -24,8 +25,62 @@ MapLayout map_layout(const StoreTable3D& table, std::int64_t npt) {
 
 namespace {
 
+// With neither layout (or both) nothing is read, but the reader still seeks to
+// every record first, so a record no seek can reach fails all the same. The
+// offsets a seek accepts form one interval (0 up to what the file system
+// allows) and offsets move one way through a run, so the failing records of a
+// run are a prefix or a suffix of it: O(log records) seeks per run, not one
+// per record, and no bound on the record count is needed.
+struct SeekFailure {
+  std::int64_t index;
+  Error error;
+};
+
+std::optional<SeekFailure> first_unseekable(const RecordLocator& locator, const RecordOffsets& offsets) {
+  auto seek = [&](WideOffset offset) { return locator.values(offset, 0); };
+  for (const NumberedRun& numbered : offsets.runs()) {
+    const RecordRun& run = numbered.records;
+    if (auto first = seek(run.first_offset); !first) return SeekFailure{run.index, std::move(first).error()};
+    if (seek(run.last_offset())) continue;
+    std::int64_t fine = 0;             // a record the seek reaches
+    std::int64_t fails = run.count - 1;  // a record it does not
+    while (fails - fine > 1) {
+      const std::int64_t mid = fine + (fails - fine) / 2;
+      (seek(run.offset(mid)) ? fine : fails) = mid;
+    }
+    return SeekFailure{run.index + fails, seek(run.offset(fails)).error()};
+  }
+  return std::nullopt;
+}
+
+Status check_record_seeks(const RecordLocator& locator, const RecordOffsets& offsets) {
+  if (auto failure = first_unseekable(locator, offsets)) return std::move(failure->error);
+  return ok_status();
+}
+
+// With no points per spectrum a record reads nothing, so only its seek and
+// its place in the grid can fail: decided per run, not per record, so a
+// claimed run of 2**31 records costs nothing.
+Result<MapPlan> plan_empty_spectra(const RecordLocator& locator, const RecordOffsets& offsets, const MapGrid& grid) {
+  MapPlan plan;
+  const std::int64_t count = offsets.count();
+  if (count == 0) return plan;
+  auto unseekable = first_unseekable(locator, offsets);
+  const std::int64_t cells = grid.rows * grid.columns;
+  if (unseekable && unseekable->index == 0) return std::move(unseekable->error);
+  if (grid.columns == 0) return Error::zero_division("integer modulo by zero");
+  if (unseekable && unseekable->index <= std::min(count - 1, cells)) return std::move(unseekable->error);
+  if (count > cells) {
+    plan.failure = NumpyFailure{NumpyFailure::Step::index_row, cells, 0, 0, grid.rows, 0};
+    return plan;
+  }
+  plan.records = count;
+  return plan;
+}
+
 Result<MapPlan> plan_per_position(const RecordLocator& locator, const RecordOffsets& offsets, const MapGrid& grid,
                                   const Limits& limits) {
+  if (grid.points == 0) return plan_empty_spectra(locator, offsets, grid);
   MapPlan plan;
   for (RecordWalk walk(offsets); walk.next();) {
     const std::int64_t i = walk.index();
@@ -67,29 +122,6 @@ Result<MapPlan> plan_transposed(const RecordLocator& locator, const RecordOffset
     plan.records = i + 1;
   }
   return plan;
-}
-
-// With neither layout (or both) nothing is read, but the reader still seeks to
-// every record first, so a record no seek can reach fails all the same. The
-// offsets a seek accepts form one interval (0 up to what the file system
-// allows) and offsets move one way through a run, so the failing records of a
-// run are a prefix or a suffix of it: O(log records) seeks per run, not one
-// per record, and no bound on the record count is needed.
-Status check_record_seeks(const RecordLocator& locator, const RecordOffsets& offsets) {
-  auto seek = [&](WideOffset offset) { return locator.values(offset, 0); };
-  for (const NumberedRun& numbered : offsets.runs()) {
-    const RecordRun& run = numbered.records;
-    if (auto first = seek(run.first_offset); !first) return std::move(first).error();
-    if (seek(run.last_offset())) continue;
-    std::int64_t fine = 0;             // a record the seek reaches
-    std::int64_t fails = run.count - 1;  // a record it does not
-    while (fails - fine > 1) {
-      const std::int64_t mid = fine + (fails - fine) / 2;
-      (seek(run.offset(mid)) ? fine : fails) = mid;
-    }
-    return seek(run.offset(fails)).error();
-  }
-  return ok_status();
 }
 
 // Zeroes n floats; an empty cube may come without storage (a null pointer).
