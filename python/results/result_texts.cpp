@@ -2,6 +2,20 @@
 
 namespace kestrel::py::result_texts {
 
+#define KESTREL_Y_RANGE                              \
+  "        minY (float):       Minimum y value\n" \
+  "        maxY (float):       Maximum y value\n"
+
+// The two multi-region results open their docstrings alike.
+#define KESTREL_MULTIREGION_INTRO                                                              \
+  "    Hyperspectral multiregion point map(s) returned by .getOpusData() for\n"                 \
+  "    multiregion 3D point mapping datablocks.\n"                                              \
+  "\n"                                                                                         \
+  "    Maps are _not_ guaranteed to be perfect XY grids and so spectral coordinates\n"          \
+  "    cannot be specfied by origin point and dx/dy values as in :class:ImageDataReturn.\n"   \
+  "\n"                                                                                         \
+  "    Attributes:\n"
+
 // Docstrings keep the indentation of the class bodies they document. Every
 // result class lists the same five attributes first.
 #define KESTREL_COMMON_ATTRIBUTES                                                       \
@@ -18,8 +32,7 @@ const char* const kBaseDoc =
     "    Attributes:\n"
     KESTREL_COMMON_ATTRIBUTES
     "        x (:obj:`ndarray`): 1D numpy array of spectrum x coordinates\n"
-    "        minY (float):       Minimum y value\n"
-    "        maxY (float):       Maximum y value\n"
+    KESTREL_Y_RANGE
     "    ";
 
 const char* const kSingleDoc =
@@ -29,8 +42,7 @@ const char* const kSingleDoc =
     "    Attributes:\n"
     KESTREL_COMMON_ATTRIBUTES
     "        x (:obj:`ndarray`): 1D numpy array of spectrum x coordinates\n"
-    "        minY (float):       Minimum y value\n"
-    "        maxY (float):       Maximum y value\n"
+    KESTREL_Y_RANGE
     "        y (:obj:`ndarray`): 1D numpy array of y values\n"
     "    ";
 
@@ -41,8 +53,7 @@ const char* const kImageDoc =
     "    Attributes:\n"
     KESTREL_COMMON_ATTRIBUTES
     "        x (:obj:`ndarray`): 1D numpy array of spectrum x coordinates\n"
-    "        minY (float):       Minimum y value\n"
-    "        maxY (float):       Maximum y value\n"
+    KESTREL_Y_RANGE
     "        mapX (:obj:`ndarray`):      1D numpy array of X map coordinates\n"
     "        mapY (:obj:`ndarray`):      1D numpy array of Y map coordinates\n"
     "        spectra (:obj:`ndarray`):   3D numpy array of spectral maps\n"
@@ -57,8 +68,7 @@ const char* const kImageTRCDoc =
     "    Attributes:\n"
     KESTREL_COMMON_ATTRIBUTES
     "        x (:obj:`ndarray`): 1D numpy array of spectrum x coordinates\n"
-    "        minY (float):       Minimum y value\n"
-    "        maxY (float):       Maximum y value\n"
+    KESTREL_Y_RANGE
     "        mapX (:obj:`ndarray`):      1D numpy array of X map coordinates\n"
     "        mapY (:obj:`ndarray`):      1D numpy array of Y map coordinates\n"
     "        labels (:obj:`list` of :obj:`str`):      List of trace block names\n"
@@ -76,8 +86,7 @@ const char* const kTimeResolvedDoc =
     "    Attributes:\n"
     KESTREL_COMMON_ATTRIBUTES
     "        x (:obj:`ndarray`): 1D numpy array of spectrum x coordinates\n"
-    "        minY (float):       Minimum y value\n"
-    "        maxY (float):       Maximum y value\n"
+    KESTREL_Y_RANGE
     "        z (:obj:`ndarray`): 1D numpy array of z (time) axis coordinates\n"
     "        spectra (:obj:`ndarray`):   2D numpy array of spectral time series\n"
     "                                    dataObject.spectra[z][x]\n"
@@ -92,8 +101,7 @@ const char* const kTimeResolvedTRCDoc =
     "    Attributes:\n"
     KESTREL_COMMON_ATTRIBUTES
     "        x (:obj:`ndarray`): 1D numpy array of trace x coordinates\n"
-    "        minY (float):       Minimum y value\n"
-    "        maxY (float):       Maximum y value\n"
+    KESTREL_Y_RANGE
     "        labels (:obj:`list` of :obj:`str`):      List of trace names\n"
     "        traces (:obj:`list` of :obj:`ndarray`):  2D numpy array of traces with\n"
     "                                                 same index as labels:\n"
@@ -115,17 +123,10 @@ const char* const kRegionDoc =
 
 const char* const kMultiRegionDoc =
     "\n"
-    "    Hyperspectral multiregion point map(s) returned by .getOpusData() for\n"
-    "    multiregion 3D point mapping datablocks.\n"
-    "\n"
-    "    Maps are _not_ guaranteed to be perfect XY grids and so spectral coordinates\n"
-    "    cannot be specfied by origin point and dx/dy values as in :class:ImageDataReturn.\n"
-    "\n"
-    "    Attributes:\n"
+    KESTREL_MULTIREGION_INTRO
     KESTREL_COMMON_ATTRIBUTES
     "        x (:obj:`ndarray`): 1D numpy array of spectrum x coordinates\n"
-    "        minY (float):       Minimum y value\n"
-    "        maxY (float):       Maximum y value\n"
+    KESTREL_Y_RANGE
     "        regions (:obj:`list` of :obj:`Region`): List of regions.\n"
     "                            Each region is a :class:Region containing\n"
     "        regions[0].title (str):     description of region\n"
@@ -138,17 +139,10 @@ const char* const kMultiRegionDoc =
 
 const char* const kMultiRegionTRCDoc =
     "\n"
-    "    Hyperspectral multiregion point map(s) returned by .getOpusData() for\n"
-    "    multiregion 3D point mapping datablocks.\n"
-    "\n"
-    "    Maps are _not_ guaranteed to be perfect XY grids and so spectral coordinates\n"
-    "    cannot be specfied by origin point and dx/dy values as in :class:ImageDataReturn.\n"
-    "\n"
-    "    Attributes:\n"
+    KESTREL_MULTIREGION_INTRO
     KESTREL_COMMON_ATTRIBUTES
     "        x (:obj:`ndarray`): 1D numpy array of spectrum x coordinates\n"
-    "        minY (float):       Minimum y value\n"
-    "        maxY (float):       Maximum y value\n"
+    KESTREL_Y_RANGE
     "        labels (:obj:`list` of :obj:`str`):      List of trace block names\n"
     "        regions (:obj:`list` of :obj:`Region`): List of regions.\n"
     "                            Each region is a :class:Region containing\n"
