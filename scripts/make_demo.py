@@ -1,4 +1,4 @@
-"""Writes the bundled demo file kestrel_cli/demo.0 with the test writer.
+"""Writes the bundled demo file src/kestrel_tools/data/demo.0 with the test writer.
 
 A small mid-infrared absorbance measurement: sample and reference single
 channels, the absorbance spectrum, the parameter blocks that describe them, and
@@ -6,7 +6,7 @@ two small pictures of the sample from the visible-light camera. Beside it, a
 6 x 5 absorbance map of the film (one record per position) and a transmittance
 series of twelve spectra taken while it cures.
 
-A multi-region point map goes into a file of its own, kestrel_cli/demo_regions.0:
+A multi-region point map goes into a file of its own, src/kestrel_tools/data/demo_regions.0:
 an annotation block makes every 3D block without a map grid in its file a
 multi-region map, so it cannot share a file with a time-resolved series.
 """
@@ -52,8 +52,8 @@ def main():
                     attrs=[("Pos. X:", 33740.0), ("Pos. Y:", 21402.0), ("Magnification:", 15)]),
         ),
     ]
-    write(root / "kestrel_cli" / "demo.0", opus(blocks, absorbance_map(), curing_series()))
-    write(root / "kestrel_cli" / "demo_regions.0", opus(region_map()))
+    write(root / "src" / "kestrel_tools" / "data" / "demo.0", opus(blocks, absorbance_map(), curing_series()))
+    write(root / "src" / "kestrel_tools" / "data" / "demo_regions.0", opus(region_map()))
 
 
 def write(out, data):

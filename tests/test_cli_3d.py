@@ -2,8 +2,8 @@
 
 import pytest
 
-from kestrel_cli import DEMO_FILE
-from kestrel_cli.__main__ import main
+from kestrel_tools.data import DEMO_FILE
+from kestrel_tools.cli.__main__ import main
 from opusfile import REGION_COLUMNS, anno_table, annotation_block, data3d, image_map, opus, region_rows
 
 GRID = dict(AOX=1.0, AOY=2.0, DDX=0.5, DDY=1.0, NPX=2, NPY=1)

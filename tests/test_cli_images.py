@@ -1,6 +1,6 @@
 """The kestrel command lists the pictures of a file and saves them."""
 
-from kestrel_cli.__main__ import main
+from kestrel_tools.cli.__main__ import main
 from opusfile import ImageDir, Picture, bmp, image_block, jpeg, opus, spectrum
 
 

@@ -1,15 +1,17 @@
 """kestrel [FILE] — says whether FILE is an OPUS file, lists its data blocks and pictures.
 
-With no FILE it looks at the bundled demo file.
+With no FILE it looks at the bundled demo file. `kestrel COMMAND ...` runs a
+subcommand (`kestrel COMMAND --help` tells more); each lives in a module of its own.
 """
 
 import argparse
+import importlib
 import sys
 
-from kestrel_cli import DEMO_FILE
-from kestrel_cli.export import write_csv
-from kestrel_cli.images import show_pictures
-from kestrel_cli.listing import READ_ERRORS, print_block, print_listing
+from kestrel_tools.data import DEMO_FILE
+from kestrel_tools.cli.export import write_csv
+from kestrel_tools.cli.images import show_pictures
+from kestrel_tools.cli.listing import READ_ERRORS, print_block, print_listing
 
 
 def build_parser():
@@ -22,7 +24,14 @@ def build_parser():
     return parser
 
 
+# subcommand -> the module whose main(argv) -> int runs it
+SUBCOMMANDS: dict[str, str] = {}
+
+
 def main(argv=None):
+    argv = sys.argv[1:] if argv is None else list(argv)
+    if argv and argv[0] in SUBCOMMANDS:
+        return importlib.import_module(SUBCOMMANDS[argv[0]]).main(argv[1:])
     parser = build_parser()
     args = parser.parse_args(argv)
     path = args.file or str(DEMO_FILE)

@@ -1,0 +1,38 @@
+"""kestrel_tools: what scientists do with OPUS files once kestrel can read them.
+
+Metadata and acquisition times, collections of files read into one matrix,
+pandas tables and xarray arrays of every result, lazy and distributed reading of
+large maps, export to standard formats, and the `kestrel` command.
+
+The `kestrel` module reads one block of one file exactly as specified; this
+package builds on it and on a small private native module (`_native`) for what
+Python cannot do fast (a window of a map, a row of a matrix).
+
+Names are loaded on first use, so ``import kestrel_tools`` needs only numpy.
+"""
+
+from __future__ import annotations
+
+import importlib
+from typing import Any
+
+# public name -> the module that defines it
+_EXPORTS: dict[str, str] = {
+    "DEMO_FILE": "kestrel_tools.data",
+    "DEMO_REGIONS_FILE": "kestrel_tools.data",
+}
+
+__all__ = sorted(_EXPORTS)
+
+
+def __getattr__(name: str) -> Any:
+    module = _EXPORTS.get(name)
+    if module is None:
+        raise AttributeError(f"module 'kestrel_tools' has no attribute {name!r}")
+    value = getattr(importlib.import_module(module), name)
+    globals()[name] = value
+    return value
+
+
+def __dir__() -> list[str]:
+    return sorted(set(globals()) | set(_EXPORTS))
