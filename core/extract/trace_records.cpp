@@ -2,7 +2,6 @@
 
 #include "extract/record_label.hpp"
 #include "extract/record_walk_limits.hpp"
-#include "io/gather.hpp"
 
 namespace kestrel {
 
@@ -104,18 +103,6 @@ Result<TraceRecords> plan_trace_records(const RecordLocator& locator, const Reco
     out.failure = stack_failure;
   }
   return out;
-}
-
-Status fill_trace_rows(const RecordLocator& locator, const RecordOffsets& offsets, std::int64_t width, float* rows) {
-  if (width == 0) return ok_status();
-  RecordWalk walk(offsets);
-  const auto row_bytes = static_cast<std::size_t>(width) * 4;
-  return gather(locator.source(), [&](CopyJob& job) {
-    if (!walk.next()) return false;
-    job = {static_cast<std::int64_t>(walk.offset()), reinterpret_cast<std::byte*>(rows + walk.index() * width),
-           row_bytes};
-    return true;
-  });
 }
 
 }  // namespace kestrel
