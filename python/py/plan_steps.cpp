@@ -104,11 +104,11 @@ void set_coordinate(const BlockPlan& plan, PlanObjects& out, const PythonStep& s
 
 }  // namespace
 
-PlanObjects run_plan_steps(const BlockPlan& plan, bool emit) {
+PlanObjects run_plan_steps(const BlockPlan& plan, bool emit, bool coordinates) {
   PlanObjects out;
   out.parameters = params_to_dict(plan.parameters);
   PyObject* p = out.parameters.get();
-  if (!plan.regions.empty()) region_coordinates(plan, out);
+  if (coordinates) region_coordinates(plan, out);
   PythonDiagnostics diagnostics;
   for (const PythonStep& step : plan.steps) {
     switch (step.kind) {
@@ -126,6 +126,7 @@ PlanObjects run_plan_steps(const BlockPlan& plan, bool emit) {
         out.map_y = map_axis(item(p, "AOY"), item(p, "DDY"), item(p, "NPY"));
         break;
       case PythonStep::Kind::coordinate:
+        if (out.region_x.size() != plan.regions.size()) region_coordinates(plan, out);
         set_coordinate(plan, out, step);
         break;
     }

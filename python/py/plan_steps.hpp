@@ -19,8 +19,10 @@ struct PlanObjects {
 };
 
 // Runs the plan's steps in order; printed lines and warnings reach Python only
-// with `emit`. An exception of a step propagates (PyErrAlreadySet).
-PlanObjects run_plan_steps(const BlockPlan& plan, bool emit);
+// with `emit`. An exception of a step propagates (PyErrAlreadySet). The
+// regions' coordinate arrays are made when `coordinates` asks for them, or
+// when a step sets one.
+PlanObjects run_plan_steps(const BlockPlan& plan, bool emit, bool coordinates = true);
 
 // Raises the failure as the reader meets it: the core's error, or the step
 // Python or numpy must fail at, repeated. Always throws.
