@@ -126,14 +126,15 @@ void plan_map(Cursor& cursor, BlockPlan& plan, const RecordLocator& locator, con
   plan.records = mp.records;
   const std::int64_t per_record = plan.layout == MapLayout::transposed ? *pixels : grid.points;
   plan.copied_bytes = mp.records * per_record * 4;  // mp.records <= cells or points: no overflow
-  // Cells no record reaches stay zero and cost nothing; what is copied must be
-  // what the file can back.
+  if (mp.error) return stop(plan, std::move(*mp.error), mp.failed_at);
+  if (mp.failure) return stop_numpy(plan, *mp.failure, mp.failed_at);
+  // Cells no record reaches stay zero and cost nothing (a stopped measurement
+  // leaves most of a large cube empty); what is copied must be what the file
+  // can back.
   if (auto fits = check_result_bytes(plan.copied_bytes, cursor.size(), limits, "the map cube's recorded spectra");
       !fits) {
     return stop(plan, std::move(fits).error());
   }
-  if (mp.error) return stop(plan, std::move(*mp.error), mp.failed_at);
-  if (mp.failure) return stop_numpy(plan, *mp.failure, mp.failed_at);
 }
 
 void plan_series(Cursor& cursor, BlockPlan& plan, const RecordLocator& locator, const Limits& limits) {

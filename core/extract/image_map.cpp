@@ -85,7 +85,9 @@ MapPlan plan_per_position(const RecordLocator& locator, const RecordOffsets& off
   MapPlan plan;
   for (RecordWalk walk(offsets); walk.next();) {
     const std::int64_t i = walk.index();
-    if (auto capped = check_record_count(i, limits); !capped) return fail_at(plan, i, std::move(capped).error());
+    if (auto capped = check_record_count(i, limits, locator.size()); !capped) {
+      return fail_at(plan, i, std::move(capped).error());
+    }
     auto read = locator.values(walk.offset(), grid.points);
     if (!read) return fail_at(plan, i, std::move(read).error());
     const RecordValues v = read.value();
@@ -114,7 +116,9 @@ MapPlan plan_transposed(const RecordLocator& locator, const RecordOffsets& offse
   const std::int64_t pixels = grid.rows * grid.columns;
   for (RecordWalk walk(offsets); walk.next();) {
     const std::int64_t i = walk.index();
-    if (auto capped = check_record_count(i, limits); !capped) return fail_at(plan, i, std::move(capped).error());
+    if (auto capped = check_record_count(i, limits, locator.size()); !capped) {
+      return fail_at(plan, i, std::move(capped).error());
+    }
     auto read = locator.values(walk.offset(), pixels);
     if (!read) return fail_at(plan, i, std::move(read).error());
     const RecordValues v = read.value();

@@ -125,7 +125,28 @@ HeaderOutcome python_header(std::int64_t row) {
   return {std::nullopt, std::move(f)};
 }
 
-HeaderOutcome region_header(const Columns& columns, std::int64_t i, std::int64_t file_size, const Limits& limits) {
+// How many rows carry each region number (Group.count(g)), counted once: a
+// table of many free point lists must not recount the column per region.
+class GroupCounts {
+ public:
+  explicit GroupCounts(const std::vector<AnnotationCell>& groups) : groups_(groups) {}
+  std::int64_t count(std::int64_t number) {
+    if (counts_.empty() && !groups_.empty()) {
+      for (const AnnotationCell& cell : groups_) {
+        if (const auto v = integral_value(cell)) ++counts_[*v];
+      }
+    }
+    const auto it = counts_.find(number);
+    return it == counts_.end() ? 0 : it->second;
+  }
+
+ private:
+  const std::vector<AnnotationCell>& groups_;
+  std::unordered_map<std::int64_t, std::int64_t> counts_;
+};
+
+HeaderOutcome region_header(const Columns& columns, GroupCounts& counts, std::int64_t i, std::int64_t file_size,
+                            const Limits& limits) {
   auto type = columns.at("Type", i);
   if (!type) return fail_header(std::move(type).error());
   if (!cell_equals(*type.value(), 0)) return {};
@@ -159,8 +180,7 @@ HeaderOutcome region_header(const Columns& columns, std::int64_t i, std::int64_t
   Header h;
   h.first = i;
   if (points) {
-    auto groups = columns.column("Group");
-    for (const AnnotationCell& cell : *groups.value()) h.points += cell_equals(cell, number);
+    h.points = counts.count(number);
     h.title = "Region " + std::to_string(number) + " (" + std::to_string(h.points) + " points)";
   } else {
     if (!(ix && iy)) return python_header(i);  // numpy.zeros(0.0)
@@ -314,8 +334,9 @@ void plan_regions(Cursor& cursor, BlockPlan& plan, const RecordLocator& locator,
   // regions before it were read.
   std::vector<Header> headers;
   std::optional<PlanFailure> header_failure;
+  GroupCounts counts(*groups.value());
   for (const std::int64_t i : *starts) {
-    HeaderOutcome outcome = region_header(columns, i, cursor.size(), limits);
+    HeaderOutcome outcome = region_header(columns, counts, i, cursor.size(), limits);
     if (outcome.failure) {
       header_failure = std::move(outcome.failure);
       break;
@@ -333,12 +354,15 @@ void plan_regions(Cursor& cursor, BlockPlan& plan, const RecordLocator& locator,
   for (std::size_t r = 0; r < headers.size(); ++r) {
     if (!rows.add(headers[r], plan.regions[r].start)) return;
   }
-  if (auto fits = check_result_bytes(plan.copied_bytes, cursor.size(), limits, "the values of the regions"); !fits) {
-    return stop_error(std::move(fits).error());
-  }
   if (header_failure) {
     plan.failure = std::move(header_failure);
     plan.failed_at = total;
+    return;
+  }
+  // Rows without a record stay zero and cost nothing; what is copied must be
+  // what the file can back.
+  if (auto fits = check_result_bytes(plan.copied_bytes, cursor.size(), limits, "the values of the regions"); !fits) {
+    return stop_error(std::move(fits).error());
   }
 }
 

@@ -8,7 +8,7 @@ TimedRecords plan_timed_records(const RecordLocator& locator, const RecordOffset
                                 const Limits& limits) {
   TimedRecords out;
   for (RecordWalk walk(offsets); walk.next(); ++out.records) {
-    if (auto capped = check_record_count(walk.index(), limits); !capped) {
+    if (auto capped = check_record_count(walk.index(), limits, locator.size()); !capped) {
       out.error = std::move(capped).error();
       break;
     }

@@ -140,13 +140,14 @@ struct TableReader {
   Status refuse_endless_rows(const std::vector<Column>& columns, const ParamValue& text_length, std::int64_t first_row,
                              std::int64_t row_length, std::int64_t rows) const;
   Status read_cell(const Column& column, const ParamValue& text_length);
+  std::int64_t cell_cap() const { return limits.max_annotation_cells + limits.cells_per_file_byte * cursor.size(); }
 };
 
 Status TableReader::read(std::int64_t offset, const ParamValue& table_offset) {
   KESTREL_TRY(const std::int64_t description_at, seek_target(offset, table_offset));
   KESTREL_TRY(const ParamList description, read_param_block(cursor, description_at));
   used.description_bytes += std::max<std::int64_t>(0, cursor.tell() - description_at);
-  if (used.description_bytes > limits.max_annotation_description_bytes) {
+  if (used.description_bytes > limits.max_annotation_description_bytes + cursor.size()) {
     return Error::too_large("annotation table descriptions larger than the limit in all");
   }
   const ParamValue* row_length = description.find("SRC");
@@ -240,7 +241,7 @@ Status TableReader::refuse_endless_rows(const std::vector<Column>& columns, cons
   const __int128 hi = has_number ? __int128{cursor.size()} - needed : std::numeric_limits<std::int64_t>::max();
   const __int128 whole_rows = rows_within(first_row, row_length, rows, hi);
   const auto ncols = static_cast<__int128>(columns.size());
-  if (used.cells + whole_rows * ncols > limits.max_annotation_cells) {
+  if (used.cells + whole_rows * ncols > cell_cap()) {
     return Error::too_large("annotation table of " + std::to_string(rows) + " rows of " + std::to_string(columns.size()) +
                             " cells: more cells than the limit");
   }
@@ -252,7 +253,7 @@ Status TableReader::refuse_endless_rows(const std::vector<Column>& columns, cons
 }
 
 Status TableReader::read_cell(const Column& column, const ParamValue& text_length) {
-  if (++used.cells > limits.max_annotation_cells) return Error::too_large("annotation cells past the limit");
+  if (++used.cells > cell_cap()) return Error::too_large("annotation cells past the limit");
   std::vector<AnnotationCell>& cells = table.columns[column.slot].cells;
   switch (column.kind) {
     case CellKind::int32: {
@@ -270,7 +271,7 @@ Status TableReader::read_cell(const Column& column, const ParamValue& text_lengt
       if (n == nullptr) return Error::type("argument should be integer or None, not 'float'");
       const std::int64_t avail = cursor.available();
       used.text_bytes += (*n < 0 || *n > avail) ? avail : *n;
-      if (used.text_bytes > limits.max_annotation_text_bytes) {
+      if (used.text_bytes > limits.max_annotation_text_bytes + cursor.size()) {
         return Error::too_large("annotation text cells larger than the limit in all");
       }
       KESTREL_TRY(const std::string raw, cursor.read(*n));

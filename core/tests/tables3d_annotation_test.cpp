@@ -372,6 +372,7 @@ TEST(AnnotationLimits, CellsAndWarningsAreCountedOverAllTables) {
   rows.i32(1).i32(2).i32(3);
   const Table t{describe(4, 3, kInt), rows};
   Limits limits;
+  limits.cells_per_file_byte = 0;
   limits.max_annotation_cells = 5;
   EXPECT_EQ(read_error(file(directory(2), {t, t}), limits).kind, ErrorKind::too_large);
   limits.max_annotation_cells = 6;
