@@ -137,7 +137,8 @@ struct TableReader {
   Budget& used;
 
   Status read(std::int64_t offset, const ParamValue& table_offset);
-  Status refuse_endless_rows(const std::vector<Column>& columns, const ParamValue& text_length, std::int64_t first_row,
+  Result<std::int64_t> refuse_endless_rows(const std::vector<Column>& columns, const ParamValue& text_length,
+                                           std::int64_t first_row,
                              std::int64_t row_length, std::int64_t rows) const;
   Status read_cell(const Column& column, const ParamValue& text_length);
   std::int64_t cell_cap() const { return limits.max_annotation_cells + limits.cells_per_file_byte * cursor.size(); }
@@ -183,7 +184,14 @@ Status TableReader::read(std::int64_t offset, const ParamValue& table_offset) {
     return unsupported_operands('+', ParamValue{first_row}, *row_length);
   }
   KESTREL_TRY(const std::int64_t step, index_value(*row_length));
-  KESTREL_CHECK(refuse_endless_rows(columns, text_length, first_row, step, rows));
+  KESTREL_TRY(const std::int64_t whole_rows, refuse_endless_rows(columns, text_length, first_row, step, rows));
+  // The rows the file holds whole: their cells are stored without regrowing
+  // the columns (a table of millions of rows would otherwise be copied over
+  // and over).
+  for (const Column& column : columns) {
+    auto& cells = table.columns[column.slot].cells;
+    cells.reserve(cells.size() + static_cast<std::size_t>(whole_rows));
+  }
 
   if (columns.empty()) {
     // Rows without cells only seek: the first start that no seek accepts is
@@ -208,9 +216,11 @@ Status TableReader::read(std::int64_t offset, const ParamValue& table_offset) {
 // Rows that read no bytes, or reread the same bytes, repeat as often as the
 // count says; so do rows past the end of the file whose cells are all text.
 // Counts how many rows will be read whole before the first failing one and
-// refuses a table whose cells or warnings would then pass the caps.
-Status TableReader::refuse_endless_rows(const std::vector<Column>& columns, const ParamValue& text_length,
-                                        std::int64_t first_row, std::int64_t row_length, std::int64_t rows) const {
+// refuses a table whose cells or warnings would then pass the caps; returns
+// how many rows the file's bytes back (0 when no cell reads a number).
+Result<std::int64_t> TableReader::refuse_endless_rows(const std::vector<Column>& columns,
+                                                      const ParamValue& text_length, std::int64_t first_row,
+                                                      std::int64_t row_length, std::int64_t rows) const {
   std::int64_t unknown = 0;
   bool has_number = false;
   bool always_fails = std::holds_alternative<double>(text_length);  // only text columns make it a float
@@ -237,7 +247,7 @@ Status TableReader::refuse_endless_rows(const std::vector<Column>& columns, cons
         break;
     }
   }
-  if (always_fails) return ok_status();
+  if (always_fails) return std::int64_t{0};
   const __int128 hi = has_number ? __int128{cursor.size()} - needed : std::numeric_limits<std::int64_t>::max();
   const __int128 whole_rows = rows_within(first_row, row_length, rows, hi);
   const auto ncols = static_cast<__int128>(columns.size());
@@ -249,7 +259,8 @@ Status TableReader::refuse_endless_rows(const std::vector<Column>& columns, cons
     return Error::too_large("annotation table of " + std::to_string(rows) + " rows with " + std::to_string(unknown) +
                             " cells of unknown type: more warnings than the limit");
   }
-  return ok_status();
+  // Rows with a number cell end inside the file: that many are backed by its bytes.
+  return has_number ? static_cast<std::int64_t>(whole_rows) : std::int64_t{0};
 }
 
 Status TableReader::read_cell(const Column& column, const ParamValue& text_length) {
