@@ -176,7 +176,7 @@ Status fill_images(const ByteSource& source, const BlockPlan& plan, const Window
   // that the same pixel of many records does not fall into one cache set.
   const std::int64_t pitch = pixels + 16;
   const std::int64_t batch_records =
-      std::clamp<std::int64_t>((std::int64_t{8} << 20) / (pitch * 4), 1, std::min<std::int64_t>(256, last - depth.start));
+      std::clamp<std::int64_t>((std::int64_t{1} << 20) / (pitch * 4), 1, std::min<std::int64_t>(256, last - depth.start));
   const std::unique_ptr<float[]> bounce(new float[static_cast<std::size_t>(batch_records * pitch)]);
   const bool whole_rows = wc == npx;  // a record's window rows are one byte range
   RecordCursor cursor(plan.offsets);
