@@ -110,7 +110,7 @@ Status fill_spectrum(const ByteSource& source, const BlockPlan& plan, const Wind
 
 // Per-position maps: cell i = row * NPX + column holds record i's spectrum.
 Status fill_per_position(const ByteSource& source, const BlockPlan& plan, const Window& w, const FillTargets& t) {
-  const auto [rows, cols, pts] = w.ranges;
+  const AxisRange rows = w.ranges[0], cols = w.ranges[1], pts = w.ranges[2];
   const std::int64_t npx = plan.shape[1];
   const std::int64_t npt = plan.npt;
   const std::int64_t wc = cols.size();
@@ -164,7 +164,7 @@ Status fill_per_position(const ByteSource& source, const BlockPlan& plan, const 
 // read, in batches into a bounce buffer, and transposed in cache-sized tiles
 // into out[row][column][k].
 Status fill_images(const ByteSource& source, const BlockPlan& plan, const Window& w, const FillTargets& t) {
-  const auto [rows, cols, depth] = w.ranges;
+  const AxisRange rows = w.ranges[0], cols = w.ranges[1], depth = w.ranges[2];
   const std::int64_t npx = plan.shape[1];
   const std::int64_t wc = cols.size();
   const std::int64_t pixels = rows.size() * wc;
@@ -211,7 +211,7 @@ Status fill_images(const ByteSource& source, const BlockPlan& plan, const Window
 
 // Series and trace series: record k is row k; its time (spectra) follows the values.
 Status fill_rows(const ByteSource& source, const BlockPlan& plan, const Window& w, const FillTargets& t) {
-  const auto [rows, pts, unused] = w.ranges;
+  const AxisRange rows = w.ranges[0], pts = w.ranges[1];
   const std::int64_t wp = pts.size();
   const bool values = t.values != nullptr && wp > 0;
   const bool times = t.times != nullptr && plan.kind == BlockKind::series;
