@@ -4,6 +4,7 @@
 #include <optional>
 #include <unordered_map>
 
+#include "base/checked.hpp"
 #include "extract/result_size.hpp"
 #include "extract/set_order.hpp"
 #include "extract/trace_records.hpp"
@@ -188,7 +189,7 @@ HeaderOutcome region_header(const Columns& columns, GroupCounts& counts, std::in
     h.title = "Region " + std::to_string(number) + " (" + std::to_string(*ix) + " x " + std::to_string(*iy) + ")";
   }
   // The coordinates are two float64 arrays of that many points.
-  if (auto fits = check_result_bytes(h.points * 8, file_size, limits, "a region's points"); !fits) {
+  if (auto fits = check_result_bytes(mul_i64(h.points, 8), file_size, limits, "a region's points"); !fits) {
     return fail_header(std::move(fits).error());
   }
   if (h.points < 0) return python_header(i);  // numpy.zeros of a negative count
@@ -343,8 +344,17 @@ void plan_regions(Cursor& cursor, BlockPlan& plan, const RecordLocator& locator,
     }
     if (outcome.header) headers.push_back(std::move(*outcome.header));
   }
+  // Each annotation row is one point of one region in a real file; regions
+  // whose rows overlap again and again are crafted, and each stacked row is
+  // work to plan.
+  const auto* file_indices = plan.annotations.find("Fileindex");
+  const std::int64_t row_cap =
+      limits.max_records + (file_indices ? static_cast<std::int64_t>(file_indices->cells.size()) : 0);
   std::int64_t total = 0;
   for (const Header& h : headers) {
+    if (h.points > row_cap - total) {
+      return stop_error(Error::too_large("the regions claim more points than the annotation table has rows"));
+    }
     plan.regions.push_back({h.title, total, total + h.points});
     total += h.points;
   }
