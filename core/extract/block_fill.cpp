@@ -172,13 +172,18 @@ Status fill_images(const ByteSource& source, const BlockPlan& plan, const Window
   const std::int64_t last = std::min(depth.stop, plan.records);  // points past the records stay zero
   if (!t.zeroed && last < depth.stop) zero_floats(t.values, pixels * depth.size());
   if (last <= depth.start) return ok_status();
+  // A record's window rows are read as one byte range, full width, when the
+  // columns left out are few enough to read past (one piece per record
+  // rather than one per row); else row by row.
+  const bool span = (npx - wc) * 4 <= (std::int64_t{64} << 10);
+  const std::int64_t width = span ? npx : wc;  // values per row in the bounce buffer
+  const std::int64_t read = rows.size() * width;
   // Records sit in the bounce buffer a little more than their size apart, so
   // that the same pixel of many records does not fall into one cache set.
-  const std::int64_t pitch = pixels + 16;
+  const std::int64_t pitch = read + 16;
   const std::int64_t batch_records =
       std::clamp<std::int64_t>((std::int64_t{1} << 20) / (pitch * 4), 1, std::min<std::int64_t>(256, last - depth.start));
   const std::unique_ptr<float[]> bounce(new float[static_cast<std::size_t>(batch_records * pitch)]);
-  const bool whole_rows = wc == npx;  // a record's window rows are one byte range
   RecordCursor cursor(plan.offsets);
   cursor.seek(depth.start);
   for (std::int64_t first = depth.start; first < last; first += batch_records) {
@@ -189,8 +194,8 @@ Status fill_images(const ByteSource& source, const BlockPlan& plan, const Window
       if (k == n) return false;
       const std::int64_t at = cursor.offset();
       float* dst = bounce.get() + k * pitch;
-      if (whole_rows) {
-        job = {at + 4 * rows.start * npx, bytes_of(dst), static_cast<std::size_t>(pixels) * 4};
+      if (span) {
+        job = {at + 4 * rows.start * npx, bytes_of(dst), static_cast<std::size_t>(read) * 4};
         row = rows.stop;
       } else {
         job = {at + 4 * (row * npx + cols.start), bytes_of(dst + (row - rows.start) * wc),
@@ -204,7 +209,14 @@ Status fill_images(const ByteSource& source, const BlockPlan& plan, const Window
       }
       return true;
     }));
-    transpose_block(bounce.get(), pitch, n, pixels, t.values + (first - depth.start), depth.size());
+    float* out = t.values + (first - depth.start);
+    if (!span || wc == npx) {
+      transpose_block(bounce.get(), pitch, n, pixels, out, depth.size());
+    } else {
+      for (std::int64_t i = 0; i < rows.size(); ++i) {
+        transpose_block(bounce.get() + i * npx + cols.start, pitch, n, wc, out + i * wc * depth.size(), depth.size());
+      }
+    }
   }
   return ok_status();
 }
