@@ -20,6 +20,9 @@ from typing import Any
 _EXPORTS: dict[str, str] = {
     "DEMO_FILE": "kestrel_tools.data",
     "DEMO_REGIONS_FILE": "kestrel_tools.data",
+    "KestrelBackendEntrypoint": "kestrel_tools.xarray_backend",
+    "open_dataset": "kestrel_tools.xarray_backend",
+    "to_xarray": "kestrel_tools.xarray_backend",
 }
 
 __all__ = sorted(_EXPORTS)
