@@ -159,3 +159,20 @@ def test_import_does_not_load_xarray():
     done = subprocess.run([sys.executable, "-c", "import sys, kestrel_tools; kestrel_tools.to_xarray; "
                            "print('xarray' in sys.modules)"], capture_output=True, text=True, timeout=60)
     assert done.stdout.strip() == "False", done.stderr
+
+
+def test_not_an_opus_file_is_refused_naming_it(write):
+    path = write(b"plain text, not a spectrum\n" * 4)
+    with pytest.raises(ValueError) as info:
+        open_dataset(path)
+    assert any(path in note for note in info.value.__notes__)
+
+
+@pytest.mark.parametrize("module", ["_layout", "_windows", "xarray_backend.labels", "xarray_backend.source",
+                                    "xarray_backend.windowing", "xarray_backend.convert",
+                                    "xarray_backend.dataset"])
+def test_docstring_examples_run(module):
+    import doctest
+    import importlib
+    failed, _ = doctest.testmod(importlib.import_module(f"kestrel_tools.{module}"))
+    assert failed == 0

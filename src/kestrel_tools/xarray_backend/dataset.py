@@ -56,7 +56,8 @@ def lazy_dataset(path: str | os.PathLike[str], block: str | Sequence[str] = "aut
     from kestrel_tools.xarray_backend.lazy_array import KestrelBackendArray
 
     source = file_path(path)
-    triple = resolve_block(source, block)
+    with naming_file(source):
+        triple = resolve_block(source, block)
     with naming_file(source, triple):
         plan = _windows.plan(source, triple)
         acquired = acquisition(source, triple)

@@ -71,13 +71,13 @@ def acquisition(path: str, block: Block) -> dict[str, str]:
 
 
 @contextlib.contextmanager
-def naming_file(path: str, block: Block) -> Iterator[None]:
+def naming_file(path: str, block: Block | None = None) -> Iterator[None]:
     """Adds the file and block to the notes of an exception passing through, so a
     failure at compute time (perhaps on another machine) says what it was reading."""
     try:
         yield
     except Exception as error:
-        note = f"while reading block {block} of {path}"
+        note = f"while reading {path}" if block is None else f"while reading block {block} of {path}"
         if note not in getattr(error, "__notes__", ()):
             error.add_note(note)
         raise

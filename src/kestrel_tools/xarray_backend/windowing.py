@@ -6,7 +6,7 @@ or a 1-D array of ints.
 
 >>> window, then = window_of((2, slice(0, 10, 3)), (5, 20))
 >>> window, then
-([(2, 3), (0, 10)], (0, slice(None, None, 3)))
+([(2, 3), (0, 10)], (0, slice(0, 10, 3)))
 """
 
 from __future__ import annotations
