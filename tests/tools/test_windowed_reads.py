@@ -95,3 +95,27 @@ def test_reads_are_counted_and_checked(block_file):
     assert stats["whole_reads"] == (0 if _windows.has_native_windows() else 1)
     with pytest.raises(ValueError, match="shape"):
         _windows.read_window(path, block, [(0, 2), (0, 2), (0, 6)], out)
+
+
+def test_native_windows_are_used_once_present(block_file, monkeypatch):
+    """When the native module has plan and read_window, every call goes there, with the window as given."""
+    from kestrel_tools import _native
+    path, block = block_file("multi_region")
+    calls = []
+
+    def fake_plan(p, b):
+        calls.append(("plan", p, b))
+        return {"kind": "multi_region", "shape": [6, 3]}  # native plans may give lists
+
+    def fake_read(p, b, window, out):
+        calls.append(("read", p, b, window))
+        out[...] = 7.0
+
+    monkeypatch.setattr(_native, "plan", fake_plan, raising=False)
+    monkeypatch.setattr(_native, "read_window", fake_read, raising=False)
+    assert _windows.has_native_windows()
+    assert _windows.plan(path, block)["shape"] == (6, 3)
+    out = np.empty((2, 3), dtype=np.float32)
+    _windows.read_window(path, block, [np.array([5, 1], dtype=np.int64), (0, 3)], out)
+    assert (out == 7.0).all() and [c[0] for c in calls] == ["plan", "read"]
+    assert calls[1][3][0].tolist() == [5, 1] and calls[1][3][1] == (0, 3)
