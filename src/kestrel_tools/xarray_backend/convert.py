@@ -24,8 +24,9 @@ def to_xarray(result: object, *, path: str | os.PathLike[str] | None = None) -> 
     (trace, its x axis); a multi-region map along (point, wavenumber) with each
     point's region, x, y and start time as coordinates, so ``groupby("region")``
     works. The attributes hold the scalar parameters under their keys, the
-    block ("AB 3D NONE"), and, when `path` is given, the source file and the
-    acquisition time (ISO 8601). The array shares memory with the result.
+    block ("AB 3D NONE"), the acquisition time (ISO 8601) when the parameters
+    tell it, and the source file when `path` is given. The array shares memory
+    with the result.
 
     >>> import kestrel
     >>> from kestrel_tools import DEMO_FILE
@@ -40,7 +41,7 @@ def to_xarray(result: object, *, path: str | os.PathLike[str] | None = None) -> 
     plan, data = plan_of_result(result)
     block = (str(getattr(result, "dataType")), str(getattr(result, "dimension")), str(getattr(result, "derivative")))
     source = None if path is None else file_path(path)
-    labels = labels_of(plan, block, source, acquisition(source, block) if source is not None else {})
+    labels = labels_of(plan, block, source, acquisition(plan["parameters"]))
     coords = {name: xr.Variable(c.dims, c.values, c.attrs) for name, c in labels.coords.items()}
     array: xarray.DataArray = xr.DataArray(data, dims=labels.dims, coords=coords, name=labels.name,
                                            attrs=labels.attrs)

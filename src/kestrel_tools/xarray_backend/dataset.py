@@ -60,7 +60,7 @@ def lazy_dataset(path: str | os.PathLike[str], block: str | Sequence[str] = "aut
         triple = resolve_block(source, block)
     with naming_file(source, triple):
         plan = _windows.plan(source, triple)
-        acquired = acquisition(source, triple)
+        acquired = acquisition(plan["parameters"])
     labels = labels_of(plan, triple, source, acquired)
     lazy = KestrelBackendArray(source, triple, plan["kind"], plan["shape"])
     dropped = {drop_variables} if isinstance(drop_variables, str) else set(drop_variables or ())

@@ -11,7 +11,7 @@ from __future__ import annotations
 
 import contextlib
 import os
-from collections.abc import Iterator, Sequence
+from collections.abc import Iterator, Mapping, Sequence
 from typing import Any
 
 import kestrel
@@ -52,22 +52,32 @@ def _primary_block(path: str) -> Block:
     return str(chosen[0]), str(chosen[1]), str(chosen[2])
 
 
-def acquisition(path: str, block: Block) -> dict[str, str]:
-    """{"acquired": ISO 8601 time, "acquired_from": what it was taken from}, as far
-    as the metadata module knows them (empty without it)."""
+class _Quiet:
+    """Stands in for the metadata module's per-file warning collector: an array
+    carries the acquisition time when it is known and says nothing otherwise."""
+
+    def warn(self, name: str, what: str) -> None:
+        pass
+
+
+def acquisition(parameters: Mapping[str, Any]) -> dict[str, str]:
+    """{"acquired": ISO 8601 time, "acquired_from": "DAT/TIM" or "SRT"} from the
+    parameters already read, as the metadata module reads them (empty when the
+    time is unknown, or before that module is there)."""
     try:
-        from kestrel_tools.metadata import file_info  # type: ignore[import-not-found, import-untyped, unused-ignore]
+        from kestrel_tools import metadata  # type: ignore[attr-defined, unused-ignore]
     except ImportError:
         return {}
-    info: Any = file_info(path, block)
-    found: dict[str, str] = {}
-    acquired = getattr(info, "acquired", None)
-    if acquired is not None:
-        found["acquired"] = acquired.isoformat() if hasattr(acquired, "isoformat") else str(acquired)
-        source = getattr(info, "acquired_from", None)
-        if source:
-            found["acquired_from"] = str(source)
-    return found
+    from_date_time: Any = getattr(metadata, "acquisition_time", None)
+    from_srt: Any = getattr(metadata, "_from_srt", None)
+    if from_date_time is None:
+        return {}
+    acquired, source = from_date_time(parameters.get("DAT"), parameters.get("TIM"), _Quiet()), "DAT/TIM"
+    if acquired is None and from_srt is not None:
+        acquired, source = from_srt(parameters.get("SRT")), "SRT"
+    if acquired is None:
+        return {}
+    return {"acquired": acquired.isoformat(), "acquired_from": source}
 
 
 @contextlib.contextmanager
