@@ -123,6 +123,6 @@ def test_acquisition_time_as_the_metadata_module_reads_it():
     """The demo file's DAT/TIM become an ISO 8601 attribute, with no path needed."""
     metadata = pytest.importorskip("kestrel_tools.metadata")
     from kestrel_tools import DEMO_FILE
-    r = kestrel.getOpusData(str(DEMO_FILE), ("AB", "3D", "NONE"))
-    expected = metadata.file_info(DEMO_FILE, ("AB", "3D", "NONE")).acquired.isoformat()
+    r = kestrel.getOpusData(str(DEMO_FILE), ("AB", "2D", "NONE"))
+    expected = metadata.file_info(DEMO_FILE, ("AB", "2D", "NONE")).acquired.isoformat()
     assert to_xarray(r).attrs["acquired"] == expected and to_xarray(r).attrs["acquired_from"] == "DAT/TIM"

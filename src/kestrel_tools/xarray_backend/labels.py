@@ -29,6 +29,7 @@ X_UNITS: dict[str, tuple[str, str]] = {
     "HZ": ("frequency", "Hz"),
     "MIN": ("time", "min"),
     "SEC": ("time", "s"),
+    "MSC": ("time", "ms"),
     "PNT": ("data_point", "1"),
 }
 
