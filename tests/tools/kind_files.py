@@ -18,10 +18,11 @@ def spectrum_file(npt=7, **extra):
     return opus(spectrum("AB", values(npt).tolist(), FXV=4000.0, LXV=400.0, **extra)), ("AB", "2D", "NONE")
 
 
-def image_map_file(npy=4, npx=5, npt=6, transposed=False):
+def image_map_file(npy=4, npx=5, npt=6, transposed=False, params_first=False):
+    """params_first puts the parameters before the records, so cutting the file short damages records only."""
     cube = values(npy, npx, npt)
     return opus(image_map("AB", cube.tolist(), transposed=transposed, AOX=-2.0, AOY=10.0, DDX=0.5, DDY=-1.0,
-                          FXV=4000.0, LXV=400.0)), ("AB", "3D", "NONE")
+                          FXV=4000.0, LXV=400.0, params_first=params_first)), ("AB", "3D", "NONE")
 
 
 def trace_map_file(npy=3, npx=4, traces=3):

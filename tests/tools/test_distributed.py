@@ -64,7 +64,7 @@ def test_map_through_chunks_reads_each_chunk_once(client, tmp_path):
 
 def test_damaged_file_fails_on_the_worker_naming_it(client, tmp_path):
     good, bad = tmp_path / "good.0", tmp_path / "bad.0"
-    data = image_map_file(npy=4, npx=4, npt=8)[0]
+    data = image_map_file(npy=4, npx=4, npt=8, params_first=True)[0]
     good.write_bytes(data)
     bad.write_bytes(data[:-300])
     with pytest.raises(Exception) as eager:

@@ -108,12 +108,15 @@ def test_lazy_arrays_and_results_pickle(kind_file):
 
 def test_damaged_block_raises_the_eager_exception_naming_the_file(write):
     """A map cut short in its records fails like getOpusData, whenever the lazy read reaches it."""
-    data, block = image_map_file(npy=4, npx=4, npt=8)
+    data, block = image_map_file(npy=4, npx=4, npt=8, params_first=True)
     path = write(data[:-300])
     with pytest.raises(Exception) as eager:
         kestrel.getOpusData(path, block)
     with pytest.raises(type(eager.value)) as lazy:
-        open_dataset(path, block, chunks={"y": 1}).spectra.values
+        ds = open_dataset(path, block, chunks={"y": 1})
+        if _windows.has_native_windows():  # the plan needs no record; the first rows read fine
+            assert np.array_equal(ds.spectra[0].values, kestrel.getOpusData(write(data), block).spectra[0])
+        ds.spectra.values
     assert str(lazy.value) == str(eager.value)
     assert any(path in note for note in lazy.value.__notes__)
 
