@@ -147,7 +147,7 @@ def main():
                 expected = sum(rows(r).sum(axis=0, dtype=np.float64) for r in range(side)) / (side * side)
             else:
                 expected = write_map(big, side, side, 1500, patterned_rows(side, 1500))
-            print(f"map {side} x {side} x 1500 ({os.path.getsize(big) / 2**30:.2f} GiB) written in "
+            print(f"map {side} x {side} x 1500 ({os.path.getsize(big) / 2**30:.2f} GiB) ready in "
                   f"{time.perf_counter() - start:.1f} s")
             client.restart()  # fresh workers, so their peak memory is this computation's
             client.run(_windows.reset_read_stats)
