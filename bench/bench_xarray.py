@@ -151,6 +151,7 @@ def main():
                   f"{time.perf_counter() - start:.1f} s")
             client.restart()  # fresh workers, so their peak memory is this computation's
             client.run(_windows.reset_read_stats)
+            baseline = client.run(peak_rss_mb)
             start = time.perf_counter()
             edge = args.big_chunk
             mean = open_dataset(big, BLOCK, chunks={"y": edge, "x": edge}).spectra.mean(("y", "x")).values
@@ -161,7 +162,8 @@ def main():
             print(f"  mean spectrum through chunks of {edge} x {edge} on 2 workers: {took:.1f} s, "
                   f"{side * side * 6000 / 2**30 / took:.2f} GiB/s of spectra")
             print(f"    worker peak memory: {', '.join(f'{mb:.0f} MB' for mb in peaks.values())} "
-                  f"(target < 1024 MB each)")
+                  f"(target < 1024 MB each); before the computation: "
+                  f"{', '.join(f'{mb:.0f} MB' for mb in baseline.values())}")
             print(f"    asked for {asked['windows']} windows, {asked['bytes'] / 2**30:.2f} GiB; "
                   f"whole-block reads: {asked['whole_reads']}")
     finally:
