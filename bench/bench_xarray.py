@@ -136,6 +136,17 @@ def main():
                  "<= 1.5x")
             line("  the same, gathered into this process", best_time(lambda: chunks().compute(), repeat=3),
                  t_eager, "-")
+
+            def windows_here():
+                for y in range(0, 128, 32):
+                    for x in range(0, 128, 32):
+                        out = np.empty((32, 32, 1500), dtype=np.float32)
+                        _windows.read_window(path, BLOCK, [(y, y + 32), (x, x + 32), (0, 1500)], out)
+
+            line("  the same 16 windows read here, one after another", best_time(windows_here, repeat=5), t_eager,
+                 "-")
+            line("  one empty task's round trip on this cluster",
+                 best_time(lambda: client.submit(int, 0, pure=False).result(), repeat=5), t_eager, "-")
             print(f"    one pass asked for {asked['windows']} windows, {asked['bytes'] / 2**20:.1f} MiB "
                   f"(cube {eager.nbytes / 2**20:.1f} MiB); whole-block reads: {asked['whole_reads']}")
             del eager
