@@ -43,6 +43,15 @@ def test_engine_is_registered_and_declares_its_parameters(kind_file):
     ds = xr.open_dataset(path, engine="kestrel", block=("AB", "3D", "NONE"))
     assert ds.spectra.dims == ("y", "x", "wavenumber")
     assert "spectra" not in xr.open_dataset(path, engine="kestrel", drop_variables="spectra")
+    assert xr.open_dataset(path).attrs["block"] == "AB 3D NONE"  # found by its magic number alone
+
+
+def test_collection_through_open_mfdataset(kind_file):
+    pytest.importorskip("dask.array")
+    paths = [kind_file("series")[0] for _ in range(3)]
+    ds = xr.open_mfdataset(paths, engine="kestrel", combine="nested", concat_dim="file", parallel=True)
+    eager = np.stack([kestrel.getOpusData(p, ("AB", "3D", "NONE")).spectra for p in paths])
+    assert ds.spectra.dims == ("file", "time", "wavenumber") and np.array_equal(ds.spectra.values, eager)
 
 
 def test_auto_block_is_the_map_and_bad_blocks_are_refused(kind_file):
