@@ -41,14 +41,14 @@ def resolve_block(path: str, block: str | Sequence[str]) -> Block:
 
 def _primary_block(path: str) -> Block:
     try:
-        from kestrel_tools.metadata import primary_block  # type: ignore[import-not-found, import-untyped, unused-ignore]
+        from kestrel_tools import metadata  # type: ignore[attr-defined, unused-ignore]
     except ImportError:
         # Until the metadata module is there: the first 3D block, else the first block.
         contents: list[Block] = kestrel.listContents(path)
         if not contents:
             raise ValueError(f"{path}: the file holds no data block") from None
         return next((b for b in contents if b[1] == "3D"), contents[0])
-    chosen: Any = primary_block(path)
+    chosen: Any = metadata.primary_block(path)
     return str(chosen[0]), str(chosen[1]), str(chosen[2])
 
 
