@@ -19,6 +19,9 @@ from kestrel_tools.export._units import jcamp_data_type, x_unit, y_kind
 _MAX_BITS = 53
 _FLOAT32_MANTISSA = 24
 _LINE_WIDTH = 80
+_KIND_NAMES = {"image_map": "an image map", "trace_map": "a trace map", "series": "a time-resolved series",
+               "trace_series": "a trace series", "multi_region": "a multi-region map",
+               "multi_region_trace": "a multi-region trace map", "collection": "a Collection"}
 
 
 def write_jcamp(result: Any, path: PathLike, *, info: Any = None, title: str | None = None,
@@ -42,7 +45,7 @@ def write_jcamp(result: Any, path: PathLike, *, info: Any = None, title: str | N
     ['##DATA TYPE=INFRARED SPECTRUM', '##LONGDATE=2026/12/09 11:15:00 +0100', '##XUNITS=1/CM']
     """
     if kind_of(result) != "spectrum":
-        raise TypeError(f"JCAMP-DX takes single spectra; this is a {kind_of(result).replace('_', ' ')}")
+        raise TypeError(f"JCAMP-DX takes single spectra, not {_KIND_NAMES.get(kind_of(result), 'this')}")
     x = np.asarray(result.x, dtype=np.float64)
     y = np.asarray(result.y)
     if len(x) != len(y) or len(x) < 2:
