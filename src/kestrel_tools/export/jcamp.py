@@ -130,18 +130,21 @@ def _factor(values: np.ndarray) -> float:
 def _xydata(x: np.ndarray, y: np.ndarray) -> str:
     """The data lines: each starts with the x of its first value, then as many y integers as fit.
 
-    Every line carries the same count of values (the widest value decides it), so
-    the values are cut into lines by a reshape rather than one by one.
+    Each line takes as many y words as fit beside its own x, counting every word
+    as wide as the widest, so the values are cut by slicing rather than measured
+    one by one.
     """
     finite = np.isfinite(y)
     scaled = np.where(finite, y.astype(np.float64), 0.0) / _factor(y[finite].astype(np.float64))
     words = np.where(finite, np.rint(scaled).astype(np.int64).astype(np.dtypes.StringDType()), "?")
-    widest_x = max(len(_x_text(float(v))) for v in (x.min(), x.max()))
     widest_y = int(np.strings.str_len(words).max())
-    per_line = max(1, (_LINE_WIDTH - widest_x) // (widest_y + 1))
     lines = []
-    for start in range(0, len(words), per_line):
-        lines.append(" ".join([_x_text(float(x[start]))] + words[start:start + per_line].tolist()))
+    start = 0
+    while start < len(words):
+        first = _x_text(float(x[start]))
+        count = max(1, (_LINE_WIDTH - len(first)) // (widest_y + 1))
+        lines.append(" ".join([first] + words[start:start + count].tolist()))
+        start += count
     return "\n".join(lines) + "\n"
 
 
