@@ -70,7 +70,7 @@ def plot_result(result: Any, *, at: float | None = None, band: tuple[float, floa
             what = f"{ylabel}, {what}"
         else:
             index = _trace_index(result.labels, trace)
-            values, what = np.asarray(result.traces)[:, :, index], str(result.labels[index])
+            values, what = np.asarray(result.traces)[:, :, index], _trace_name(result.labels, index)
         mesh = axes.pcolormesh(_edges(result.mapX), _edges(result.mapY), values, shading="flat")
         _map_axes(axes)
         figure.colorbar(mesh, ax=axes, label=what)
@@ -83,7 +83,7 @@ def plot_result(result: Any, *, at: float | None = None, band: tuple[float, floa
             what = f"{ylabel}, {what}"
         else:
             index = _trace_index(result.labels, trace)
-            values, what = spectra[:, index], str(result.labels[index])
+            values, what = spectra[:, index], _trace_name(result.labels, index)
         xs = np.concatenate([np.asarray(r.mapX, np.float64) for r in regions]) if regions else np.empty(0)
         ys = np.concatenate([np.asarray(r.mapY, np.float64) for r in regions]) if regions else np.empty(0)
         points = axes.scatter(xs, ys, c=values, s=_marker_size(xs), marker="s", edgecolors="none")
@@ -167,6 +167,10 @@ def _trace_index(labels: list[Any], trace: int | str | None) -> int:
     if not 0 <= index < len(names):
         raise ValueError(f"trace number {index} is out of range (0 .. {len(names) - 1})")
     return index
+
+
+def _trace_name(labels: list[Any], index: int) -> str:
+    return str(labels[index]).strip() or f"Trace {index}"
 
 
 def _marker_size(xs: np.ndarray) -> float:
