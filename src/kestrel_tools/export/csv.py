@@ -8,7 +8,7 @@ from typing import Any
 import numpy as np
 
 from kestrel_tools.export._files import PathLike, replacing
-from kestrel_tools.export._table import FlatTable, Layout, flat_table, long_columns
+from kestrel_tools.export._table import FlatTable, Layout, flat_table
 from kestrel_tools.export._text import csv_field, shortest_text, text_column
 
 # Rows are converted to text in slices of about this many values, to bound memory.
@@ -64,14 +64,18 @@ def _wide_lines(table: FlatTable) -> Iterator[str]:
 
 
 def _long_lines(table: FlatTable) -> Iterator[str]:
-    columns = long_columns(table)
-    yield ",".join(csv_field(name) for name in columns) + "\n"
-    total = table.values.size
-    for start in range(0, total, _CHUNK_VALUES):
-        stop = min(total, start + _CHUNK_VALUES)
-        line: np.ndarray | None = None
-        for values in columns.values():
-            text = text_column(values[start:stop])
-            line = text if line is None else np.strings.add(np.strings.add(line, ","), text)
-        if line is not None and len(line):
-            yield "\n".join(line.tolist()) + "\n"
+    rows, width = table.shape
+    names = [*table.keys, table.axis_name, "value"]
+    yield ",".join(csv_field(name) for name in names) + "\n"
+    # The keys of a row and the x values are formatted once and repeated as text;
+    # only the values themselves are formatted per line.
+    prefix: np.ndarray = np.full(rows, "", dtype=np.dtypes.StringDType())
+    for column in table.keys.values():
+        prefix = np.strings.add(prefix, np.strings.add(text_column(column), ","))
+    axis = np.strings.add(np.array(_axis_text(table), dtype=np.dtypes.StringDType()), ",")
+    step = max(1, _CHUNK_VALUES // max(1, width))
+    for start in range(0, rows if width else 0, step):
+        stop = min(rows, start + step)
+        left = np.strings.add(np.repeat(prefix[start:stop], width), np.tile(axis, stop - start))
+        line = np.strings.add(left, shortest_text(table.values[start:stop]).reshape(-1))
+        yield "\n".join(line.tolist()) + "\n"
