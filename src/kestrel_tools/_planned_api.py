@@ -12,7 +12,7 @@ import datetime as dt
 import importlib
 import re
 import sys
-from collections.abc import Callable, Sequence
+from collections.abc import Sequence
 from types import ModuleType
 from typing import Any
 
@@ -166,20 +166,19 @@ class BasicCollection:
     failed: list[tuple[str, BaseException]]
 
 
-def read_collection(files: Sequence[str], block: Triple | None,
-                    progress: Callable[[int, int], None] | None = None) -> Any:
+def read_collection(files: Sequence[str], block: Triple | None, progress: bool = False) -> Any:
     """The spectra of `files` as one matrix; files that fail (or whose x axis differs) land in `failed`."""
     collection = _sibling("collection")
     if collection is not None:
-        return collection.read_collection(list(files), block or "auto", progress=progress or False,
-                                          on_error="collect")
+        return collection.read_collection(list(files), block or "auto", progress=progress, on_error="collect")
     x: np.ndarray | None = None
     rows: list[np.ndarray] = []
     kept: list[str] = []
     blocks: list[Triple] = []
     info: list[Any] = []
     failed: list[tuple[str, BaseException]] = []
-    for done, path in enumerate(files, start=1):
+    bar = progress_bar(len(files), "reading") if progress else _Silent()
+    for path in files:
         try:
             triple = block or primary_block(path)
             result = kestrel.getOpusData(path, triple)
@@ -195,8 +194,8 @@ def read_collection(files: Sequence[str], block: Triple | None,
             info.append(info_from_parameters(result.parameters, path=path, block=triple))
         except READ_ERRORS as error:
             failed.append((path, error))
-        if progress is not None:
-            progress(done, len(files))
+        bar.advance()
+    bar.close()
     npoints = 0 if x is None else len(x)
     spectra = np.vstack(rows) if rows else np.empty((0, npoints), np.float32)
     return BasicCollection(x=np.empty(0) if x is None else x, spectra=spectra, files=kept, blocks=blocks,
@@ -208,25 +207,42 @@ def read_collection(files: Sequence[str], block: Triple | None,
 def to_xarray(data: Any) -> Any:
     """An xarray Dataset of a result or a Collection."""
     backend = _sibling("xarray_backend")
-    if backend is not None:
-        return backend.to_xarray(data)
-    from kestrel_tools.export._xarray_fallback import dataset_of
-    return dataset_of(data)
+    if backend is None:
+        from kestrel_tools.export._xarray_fallback import dataset_of
+        return dataset_of(data)
+    is_result = hasattr(data, "dataType")
+    labelled = backend.to_xarray(data) if is_result or not hasattr(data, "to_xarray") else data.to_xarray()
+    return labelled.to_dataset() if hasattr(labelled, "to_dataset") else labelled
 
 
 # ------------------------------------------------------------------ progress
 
-def progress_reporter(total: int, label: str) -> Callable[[int, int], None]:
-    """A callable (done, total) that shows progress on standard error while it is a terminal."""
+class _Counter:
+    """A one-line counter on standard error."""
+
+    def __init__(self, total: int, label: str) -> None:
+        self.total, self.label, self.done = total, label, 0
+
+    def advance(self, n: int = 1) -> None:
+        self.done += n
+        print(f"\r{self.label}: {self.done}/{self.total}", end="", file=sys.stderr, flush=True)
+
+    def close(self) -> None:
+        print(file=sys.stderr)
+
+
+class _Silent:
+    def advance(self, n: int = 1) -> None:
+        pass
+
+    def close(self) -> None:
+        pass
+
+
+def progress_bar(total: int, label: str) -> Any:
+    """An object with advance() and close() showing progress on standard error while it is a terminal."""
+    shown = sys.stderr.isatty()
     progress = _sibling("progress")
-    if progress is not None and hasattr(progress, "reporter"):
-        return progress.reporter(True, total=total, desc=label)  # type: ignore[no-any-return]
-    if not sys.stderr.isatty():
-        return lambda done, total: None
-
-    def report(done: int, total: int) -> None:
-        end = "\n" if done >= total else ""
-        print(f"\r{label}: {done}/{total}", end=end, file=sys.stderr, flush=True)
-
-    return report
-
+    if progress is not None:
+        return progress.Progress(shown, total=total, label=label)
+    return _Counter(total, label) if shown else _Silent()

@@ -8,7 +8,7 @@ import pytest
 
 import kestrel
 from kestrel_tools import DEMO_FILE, DEMO_REGIONS_FILE, write_csv, write_netcdf, write_parquet
-from kestrel_tools._planned_api import BasicCollection
+from kestrel_tools._planned_api import BasicCollection, to_xarray
 
 pa = pytest.importorskip("pyarrow")
 pq = pytest.importorskip("pyarrow.parquet")
@@ -139,35 +139,37 @@ def test_parquet_takes_a_dataframe(tmp_path):
 
 @pytest.mark.parametrize("kind, result, keys, axis", CASES, ids=IDS)
 def test_netcdf_keeps_values_coordinates_and_parameters(tmp_path, kind, result, keys, axis):
-    """netCDF read back by xarray: the data, x, the keys as coordinates, the parameters as attributes."""
+    """netCDF read back by xarray equals the labelled array of the result: data, every coordinate, parameters."""
     write_netcdf(result, tmp_path / "r.nc")
+    expected = to_xarray(result)
     with xr.open_dataset(tmp_path / "r.nc") as ds:
+        xr.testing.assert_equal(ds.load(), expected)
         (name,) = list(ds.data_vars)
         values = ds[name].values
+        assert values.dtype == np.float32
         np.testing.assert_array_equal(values.reshape(-1, values.shape[-1]) if values.ndim > 1
                                       else values.reshape(1, -1), expected_rows(result))
-        np.testing.assert_array_equal(ds["x"].values, result.x)
-        assert values.dtype == np.float32
-        for key in keys:
-            assert key in ds.coords
-        if axis == "trace":
-            assert [str(s) for s in ds["trace"].values] == result.labels
-        assert any(str(v) == "WN" for v in ds.attrs.values())
+        spectral = [c for c in ds.coords if ds[c].ndim == 1 and np.array_equal(ds[c].values, result.x)]
+        assert spectral, "no coordinate holds the x axis"
+        for key, value in result.parameters.items():
+            assert any(str(v) == str(value) for k, v in ds.attrs.items() if key in k)
 
 
-def test_netcdf_of_the_demo_map_and_regions(tmp_path):
-    m = kestrel.getOpusData(str(DEMO_FILE), ("AB", "3D", "NONE"))
-    write_netcdf(m, tmp_path / "m.nc")
-    with xr.open_dataset(tmp_path / "m.nc") as ds:
-        cubes = [v.values for v in ds.data_vars.values() if v.ndim == 3]
-        assert len(cubes) == 1 and np.array_equal(cubes[0], m.spectra)
-        assert sorted(np.concatenate([ds[c].values for c in ds.coords if ds[c].ndim == 1 and
-                                      len(ds[c]) == 6 and c != "x"])) == sorted(m.mapX)
+def test_netcdf_of_a_collection_and_the_demo_regions(tmp_path):
+    collection = BasicCollection(x=np.array([2.0, 1.0]), spectra=cube(2, 2), files=["a.0", "b.0"], blocks=[],
+                                 info=[], failed=[])
+    write_netcdf(collection, tmp_path / "c.nc")
+    with xr.open_dataset(tmp_path / "c.nc") as ds:
+        (name,) = list(ds.data_vars)
+        np.testing.assert_array_equal(ds[name].values, collection.spectra)
+        assert ["a.0", "b.0"] in [[str(v) for v in ds[c].values] for c in ds.coords]
     g = kestrel.getOpusData(str(DEMO_REGIONS_FILE), ("AB", "3D", "NONE"))
     write_netcdf(g, tmp_path / "g.nc")
     with xr.open_dataset(tmp_path / "g.nc") as ds:
         (name,) = list(ds.data_vars)
         np.testing.assert_array_equal(ds[name].values, np.concatenate([r.spectra for r in g.regions]))
+        xs = np.concatenate([r.mapX for r in g.regions])
+        assert any(np.array_equal(ds[c].values, xs) for c in ds.coords)
 
 
 def test_a_failed_write_leaves_the_old_file(tmp_path, monkeypatch):

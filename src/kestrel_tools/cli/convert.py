@@ -12,7 +12,6 @@ from __future__ import annotations
 import argparse
 import pathlib
 import sys
-from collections.abc import Callable
 from typing import Any
 
 import kestrel
@@ -120,11 +119,16 @@ def convert_all(run: Run, inputs: list[pathlib.Path]) -> None:
             files.extend(opus_files(item))
         else:
             files.append(item)  # a missing file is reported when it is read
-    show = _planned_api.progress_reporter(len(files), "converting") if any(i.is_dir() for i in inputs) else None
-    for done, path in enumerate(files, start=1):
-        convert_one(run, path)
-        if show is not None:
-            show(done, len(files))
+    folders = any(item.is_dir() for item in inputs)
+    bar = _planned_api.progress_bar(len(files), "converting") if folders else None
+    try:
+        for path in files:
+            convert_one(run, path)
+            if bar is not None:
+                bar.advance()
+    finally:
+        if bar is not None:
+            bar.close()
 
 
 def convert_one(run: Run, path: pathlib.Path) -> None:
@@ -164,9 +168,8 @@ def combine_folder(run: Run, folder: pathlib.Path) -> None:
     if target is None:
         return
     files = [str(p) for p in opus_files(folder)]
-    show: Callable[[int, int], None] = _planned_api.progress_reporter(len(files), f"reading {folder.name}")
     try:
-        collection = _planned_api.read_collection(files, block_of(run.args), progress=show)
+        collection = _planned_api.read_collection(files, block_of(run.args), progress=sys.stderr.isatty())
     except CONVERT_ERRORS as error:
         run.fail(folder, error)
         return
