@@ -7,12 +7,14 @@ real one is a change of one line. Nothing here is public.
 
 from __future__ import annotations
 
+import contextlib
 import dataclasses
 import datetime as dt
 import importlib
 import re
 import sys
-from collections.abc import Sequence
+import warnings
+from collections.abc import Iterator, Sequence
 from types import ModuleType
 from typing import Any
 
@@ -62,8 +64,8 @@ class BasicInfo:
         return dataclasses.asdict(self)
 
 
-# TIM reads "13:34:44.641 (GMT-4)": the clock time is universal time, the bracket
-# names the zone of the instrument's computer.
+# TIM reads "13:34:44.641 (GMT-4)": the instrument computer's clock time and its
+# offset from universal time. A time without an offset is no point in time.
 _TIME = re.compile(r"^\s*(\d{1,2}):(\d{2}):(\d{2})(?:\.(\d+))?\s*(?:\((?:GMT|UTC)\s*([+-]\d{1,2})(?::?(\d{2}))?\))?")
 _DATE_DMY = re.compile(r"^\s*(\d{1,2})/(\d{1,2})/(\d{4})\s*$")
 _DATE_YMD = re.compile(r"^\s*(\d{4})/(\d{1,2})/(\d{1,2})\s*$")
@@ -73,7 +75,7 @@ def acquired_from_parameters(parameters: dict[str, Any]) -> dt.datetime | None:
     """The acquisition time from DAT and TIM as an aware datetime in the instrument's zone, or None.
 
     >>> acquired_from_parameters({"DAT": "03/05/2019", "TIM": "13:34:44.641 (GMT-4)"}).isoformat()
-    '2019-05-03T09:34:44.641000-04:00'
+    '2019-05-03T13:34:44.641000-04:00'
     """
     date, time = parameters.get("DAT"), parameters.get("TIM")
     if not isinstance(date, str) or not isinstance(time, str):
@@ -85,17 +87,14 @@ def acquired_from_parameters(parameters: dict[str, Any]) -> dt.datetime | None:
     else:
         return None
     clock = _TIME.match(time)
-    if clock is None:
+    if clock is None or clock[5] is None:
         return None
     hours, minutes, seconds = int(clock[1]), int(clock[2]), int(clock[3])
     micro = int((clock[4] or "0")[:6].ljust(6, "0"))
     try:
-        utc = dt.datetime(year, month, day, hours, minutes, seconds, micro, tzinfo=dt.UTC)
-        if clock[5] is None:
-            return utc
-        offset_hours = int(clock[5])
-        offset = dt.timedelta(hours=abs(offset_hours), minutes=int(clock[6] or 0))
-        return utc.astimezone(dt.timezone(-offset if offset_hours < 0 or clock[5].startswith("-") else offset))
+        offset = dt.timedelta(hours=abs(int(clock[5])), minutes=int(clock[6] or 0))
+        zone = dt.timezone(-offset if clock[5].startswith("-") else offset)
+        return dt.datetime(year, month, day, hours, minutes, seconds, micro, tzinfo=zone)
     except (ValueError, OverflowError):
         return None
 
@@ -117,6 +116,21 @@ def info_from_parameters(parameters: dict[str, Any], *, path: str | None = None,
         resolution=float(resolution) if isinstance(resolution, (int, float)) else None,
         scans=scans if isinstance(scans, int) else None,
         x_unit=_text(parameters, "DXU"), y_kind=block[0] if block else None, parameters=dict(parameters))
+
+
+@contextlib.contextmanager
+def quiet_metadata() -> Iterator[None]:
+    """Inside the block, warnings about missing or odd metadata fields are not shown.
+
+    The commands show a missing field as empty; a warning per field and file
+    would bury the lines that matter.
+    """
+    metadata = _sibling("metadata")
+    category = getattr(metadata, "MetadataWarning", None)
+    with warnings.catch_warnings():
+        if isinstance(category, type) and issubclass(category, Warning):
+            warnings.simplefilter("ignore", category)
+        yield
 
 
 def file_info(path: str, block: Triple) -> Any:
@@ -207,12 +221,18 @@ def read_collection(files: Sequence[str], block: Triple | None, progress: bool =
 def to_xarray(data: Any) -> Any:
     """An xarray Dataset of a result or a Collection."""
     backend = _sibling("xarray_backend")
-    if backend is None:
+    if hasattr(data, "dataType") and backend is not None:
+        labelled = backend.to_xarray(data)
+    elif not hasattr(data, "dataType") and hasattr(data, "to_xarray"):
+        labelled = data.to_xarray()
+    else:
         from kestrel_tools.export._xarray_fallback import dataset_of
         return dataset_of(data)
-    is_result = hasattr(data, "dataType")
-    labelled = backend.to_xarray(data) if is_result or not hasattr(data, "to_xarray") else data.to_xarray()
-    return labelled.to_dataset() if hasattr(labelled, "to_dataset") else labelled
+    if not hasattr(labelled, "to_dataset"):
+        return labelled
+    dataset = labelled.to_dataset()
+    dataset.attrs.update(labelled.attrs)  # the file's attributes, global in the file as well
+    return dataset
 
 
 # ------------------------------------------------------------------ progress

@@ -3,16 +3,19 @@
 import csv
 import shutil
 
+import pathlib
+
 import numpy as np
 import pytest
 
 import kestrel
-from conftest import SAMPLES
 from kestrel_tools import DEMO_FILE, DEMO_REGIONS_FILE
 from kestrel_tools.cli.__main__ import main
 from opusfile import opus, spectrum
 
 pq = pytest.importorskip("pyarrow.parquet")
+
+SAMPLES = pathlib.Path(__file__).resolve().parents[3] / "shared" / "opus-samples"
 
 
 @pytest.fixture

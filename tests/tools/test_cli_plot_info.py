@@ -2,10 +2,11 @@
 
 import json
 
+import pathlib
+
 import numpy as np
 import pytest
 
-from conftest import SAMPLES
 from kestrel_tools import DEMO_FILE, DEMO_REGIONS_FILE
 from kestrel_tools.cli.__main__ import main
 from opusfile import REGION_COLUMNS, anno_table, annotation_block, data3d, opus, region_rows
@@ -14,6 +15,8 @@ Image = pytest.importorskip("PIL.Image")
 pytest.importorskip("matplotlib")
 
 GRID = dict(AOX=1.0, AOY=2.0, DDX=0.5, DDY=1.0, NPX=2, NPY=2)
+
+SAMPLES = pathlib.Path(__file__).resolve().parents[3] / "shared" / "opus-samples"
 
 
 def pixels(path):
@@ -106,6 +109,6 @@ def test_info_of_a_real_file_with_pictures(capsys):
     assert main(["info", str(SAMPLES / "pictures" / "peach_juice.0"), "--json"]) == 0
     info = json.loads(capsys.readouterr().out)
     assert len(info["pictures"]) == 55 and all("image" not in p for p in info["pictures"])
-    assert info["acquired"] == "2012-11-09T05:45:34-06:00"
+    assert info["acquired"] == "2012-11-09T11:45:34-06:00"
     assert info["metadata"]["instrument"] == "IFS66V/S"
     assert all(b["kind"] == "spectrum" for b in info["blocks"])

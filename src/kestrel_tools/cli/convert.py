@@ -90,11 +90,12 @@ def main(argv: list[str]) -> int:
             report(run.out, error)
             return READ_FAILED
     try:
-        if args.combine:
-            for name in args.inputs:
-                combine_folder(run, pathlib.Path(name))
-        else:
-            convert_all(run, [pathlib.Path(name) for name in args.inputs])
+        with _planned_api.quiet_metadata():
+            if args.combine:
+                for name in args.inputs:
+                    combine_folder(run, pathlib.Path(name))
+            else:
+                convert_all(run, [pathlib.Path(name) for name in args.inputs])
     except BrokenPipeError:
         sys.stderr.close()  # the reader of our output went away: not our failure
     return OK if run.failures == 0 else READ_FAILED

@@ -39,7 +39,8 @@ def main(argv: list[str]) -> int:
     if isinstance(args, int):
         return args
     try:
-        summary = file_summary(args.file)
+        with _planned_api.quiet_metadata():
+            summary = file_summary(args.file)
     except READ_ERRORS as error:
         report(args.file, error)
         return READ_FAILED

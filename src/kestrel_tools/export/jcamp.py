@@ -42,7 +42,7 @@ def write_jcamp(result: Any, path: PathLike, *, info: Any = None, title: str | N
     >>> out = pathlib.Path(tempfile.mkdtemp()) / "demo.jdx"
     >>> write_jcamp(r, out)
     >>> [l for l in out.read_text().splitlines() if l.startswith(("##DATA TYPE", "##XUNITS", "##LONGDATE"))]
-    ['##DATA TYPE=INFRARED SPECTRUM', '##LONGDATE=2026/12/09 11:15:00 +0100', '##XUNITS=1/CM']
+    ['##DATA TYPE=INFRARED SPECTRUM', '##LONGDATE=2026/12/09 10:15:00 +0100', '##XUNITS=1/CM']
     """
     if kind_of(result) != "spectrum":
         raise TypeError(f"JCAMP-DX takes single spectra, not {_KIND_NAMES.get(kind_of(result), 'this')}")
