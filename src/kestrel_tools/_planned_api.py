@@ -50,6 +50,7 @@ class BasicInfo:
     path: str | None
     block: Triple | None
     acquired: dt.datetime | None
+    acquired_from: str | None
     sample_name: str | None
     sample_form: str | None
     operator: str | None
@@ -109,8 +110,9 @@ def info_from_parameters(parameters: dict[str, Any], *, path: str | None = None,
     """Metadata from the parameters of a result, for writers that are given a result only."""
     resolution = parameters.get("RES")
     scans = parameters.get("NSS")
+    acquired = acquired_from_parameters(parameters)
     return BasicInfo(
-        path=path, block=block, acquired=acquired_from_parameters(parameters),
+        path=path, block=block, acquired=acquired, acquired_from="DAT/TIM" if acquired else None,
         sample_name=_text(parameters, "SNM"), sample_form=_text(parameters, "SFM"),
         operator=_text(parameters, "CNM"), instrument=_text(parameters, "INS"),
         resolution=float(resolution) if isinstance(resolution, (int, float)) else None,

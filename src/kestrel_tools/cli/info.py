@@ -65,7 +65,7 @@ def file_summary(path: str) -> dict[str, Any]:
     except READ_ERRORS:
         primary = None
     summary["primary_block"] = list(primary) if primary else None
-    summary["acquired"] = None
+    summary["acquired"] = summary["acquired_from"] = None
     summary["metadata"] = {}
     if primary is not None:
         try:
@@ -75,6 +75,7 @@ def file_summary(path: str) -> dict[str, Any]:
         else:
             acquired = getattr(info, "acquired", None)
             summary["acquired"] = acquired.isoformat() if isinstance(acquired, dt.datetime) else None
+            summary["acquired_from"] = _plain(getattr(info, "acquired_from", None))
             summary["metadata"] = {name: _plain(getattr(info, name, None)) for name in METADATA_FIELDS}
             summary["parameters"] = _plain(dict(getattr(info, "parameters", {}) or {}))
     summary["blocks"] = blocks

@@ -83,10 +83,15 @@ def _region_keys(regions: list[Any], with_time: bool) -> dict[str, np.ndarray]:
     return keys
 
 
+def _positions(cube: np.ndarray) -> np.ndarray:
+    # (rows, columns, n) -> (rows * columns, n); spelled out, since -1 cannot be inferred for an empty map.
+    return cube.reshape(cube.shape[0] * cube.shape[1], cube.shape[2])
+
+
 def _stack(arrays: list[np.ndarray], width: int) -> np.ndarray:
     if not arrays:
         return np.empty((0, width), np.float32)
-    return np.concatenate([np.asarray(a).reshape(len(a), -1) for a in arrays])
+    return np.concatenate([np.asarray(a).reshape(len(a), -1 if len(a) else width) for a in arrays])
 
 
 def flat_table(data: Any) -> FlatTable:
@@ -107,10 +112,10 @@ def flat_table(data: Any) -> FlatTable:
         return FlatTable({}, "x", x, np.asarray(data.y).reshape(1, -1), kind)
     if kind == "image_map":
         cube = np.asarray(data.spectra)
-        return FlatTable(_grid_keys(data.mapX, data.mapY), "x", x, cube.reshape(-1, cube.shape[-1]), kind)
+        return FlatTable(_grid_keys(data.mapX, data.mapY), "x", x, _positions(cube), kind)
     if kind == "trace_map":
         cube = np.asarray(data.traces)
-        return FlatTable(_grid_keys(data.mapX, data.mapY), "trace", labels, cube.reshape(-1, cube.shape[-1]), kind)
+        return FlatTable(_grid_keys(data.mapX, data.mapY), "trace", labels, _positions(cube), kind)
     if kind == "series":
         return FlatTable({"z": np.asarray(data.z, np.float64)}, "x", x, np.asarray(data.spectra), kind)
     if kind == "trace_series":
