@@ -12,7 +12,7 @@ from typing import Any
 import numpy as np
 
 from kestrel_tools._optional import require
-from kestrel_tools.export._table import kind_of
+from kestrel_tools.export._table import flat_table, kind_of
 from kestrel_tools.export._units import x_unit, y_kind
 
 
@@ -76,16 +76,14 @@ def plot_result(result: Any, *, at: float | None = None, band: tuple[float, floa
         figure.colorbar(mesh, ax=axes, label=what)
     else:
         regions = result.regions
-        spectra = (np.concatenate([np.asarray(r.spectra).reshape(len(r.spectra), -1) for r in regions])
-                   if regions else np.empty((0, 0), np.float32))
+        table = flat_table(result)
         if kind == "multi_region":
-            values, what = _spectral_slice(spectra, result.x, at, band, xunit)
+            values, what = _spectral_slice(table.values, result.x, at, band, xunit)
             what = f"{ylabel}, {what}"
         else:
             index = _trace_index(result.labels, trace)
-            values, what = spectra[:, index], _trace_name(result.labels, index)
-        xs = np.concatenate([np.asarray(r.mapX, np.float64) for r in regions]) if regions else np.empty(0)
-        ys = np.concatenate([np.asarray(r.mapY, np.float64) for r in regions]) if regions else np.empty(0)
+            values, what = table.values[:, index], _trace_name(result.labels, index)
+        xs, ys = table.keys["map_x"], table.keys["map_y"]
         points = axes.scatter(xs, ys, c=values, s=_marker_size(xs), marker="s", edgecolors="none")
         for region in regions:
             if len(region.mapX):
