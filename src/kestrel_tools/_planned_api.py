@@ -1,8 +1,8 @@
 """Stand-ins for functions that other modules of this package provide.
 
-Each function here uses the real one when its module is present and otherwise
-does the least that export, plotting and the commands need, so switching to the
-real one is a change of one line. Nothing here is public.
+Each function here calls the real one when its module is present and otherwise
+does the least that export, plotting and the commands need; once every module
+is in, each call site can import the real one directly. Nothing here is public.
 """
 
 from __future__ import annotations
@@ -22,13 +22,10 @@ import numpy as np
 
 import kestrel
 
+from kestrel_tools._read_errors import READ_ERRORS
+
 Triple = tuple[str, str, str]
 
-# What reading a file can raise: the module's own errors and those of the file system.
-READ_ERRORS: tuple[type[BaseException], ...] = (
-    OSError, ValueError, KeyError, IndexError, TypeError, AttributeError, ZeroDivisionError, MemoryError,
-    kestrel.struct_error,
-)
 
 
 def _sibling(name: str) -> ModuleType | None:

@@ -13,7 +13,8 @@ import sys
 from kestrel_tools.data import DEMO_FILE
 from kestrel_tools.cli.export import write_csv
 from kestrel_tools.cli.images import show_pictures
-from kestrel_tools.cli.listing import READ_ERRORS, print_block, print_listing
+from kestrel_tools._read_errors import READ_ERRORS
+from kestrel_tools.cli.listing import print_block, print_listing
 
 
 def build_parser() -> argparse.ArgumentParser:

@@ -7,7 +7,8 @@ import argparse
 import sys
 from typing import NoReturn
 
-from kestrel_tools._planned_api import READ_ERRORS, Triple
+from kestrel_tools._planned_api import Triple
+from kestrel_tools._read_errors import READ_ERRORS
 
 __all__ = ["READ_ERRORS", "Triple", "UsageError", "Parser", "parse", "add_block_option", "block_of", "report"]
 
