@@ -6,12 +6,9 @@
 #include <memory>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <xmmintrin.h>
-#endif
-
 #include "extract/block_plan.hpp"
 #include "extract/record_locator.hpp"
+#include "extract/transpose.hpp"
 #include "io/gather.hpp"
 
 namespace kestrel {
@@ -49,43 +46,6 @@ std::byte* bytes_of(void* p) { return static_cast<std::byte*>(p); }
 
 void zero_floats(float* dst, std::int64_t n) {
   if (n > 0) std::memset(dst, 0, static_cast<std::size_t>(n) * 4);
-}
-
-// dst[p * depth + r] = src[r * pitch + p] for r < records, p < pixels, in tiles
-// that stay in the first-level cache, four by four with SSE where it exists.
-void transpose_block(const float* src, std::int64_t pitch, std::int64_t records, std::int64_t pixels, float* dst,
-                     std::int64_t depth) {
-  constexpr std::int64_t kPixelTile = 64;
-  constexpr std::int64_t kRecordTile = 32;
-  for (std::int64_t p0 = 0; p0 < pixels; p0 += kPixelTile) {
-    const std::int64_t p1 = std::min(pixels, p0 + kPixelTile);
-    for (std::int64_t r0 = 0; r0 < records; r0 += kRecordTile) {
-      const std::int64_t r1 = std::min(records, r0 + kRecordTile);
-      std::int64_t p = p0;
-#if defined(__SSE2__)
-      for (; p + 4 <= p1; p += 4) {
-        std::int64_t r = r0;
-        for (; r + 4 <= r1; r += 4) {
-          __m128 a = _mm_loadu_ps(src + r * pitch + p);
-          __m128 b = _mm_loadu_ps(src + (r + 1) * pitch + p);
-          __m128 c = _mm_loadu_ps(src + (r + 2) * pitch + p);
-          __m128 d = _mm_loadu_ps(src + (r + 3) * pitch + p);
-          _MM_TRANSPOSE4_PS(a, b, c, d);
-          _mm_storeu_ps(dst + p * depth + r, a);
-          _mm_storeu_ps(dst + (p + 1) * depth + r, b);
-          _mm_storeu_ps(dst + (p + 2) * depth + r, c);
-          _mm_storeu_ps(dst + (p + 3) * depth + r, d);
-        }
-        for (; r < r1; ++r) {
-          for (std::int64_t q = p; q < p + 4; ++q) dst[q * depth + r] = src[r * pitch + q];
-        }
-      }
-#endif
-      for (; p < p1; ++p) {
-        for (std::int64_t r = r0; r < r1; ++r) dst[p * depth + r] = src[r * pitch + p];
-      }
-    }
-  }
 }
 
 // One value read for a row of `width` (a record that ends inside its row): it fills the row.
@@ -382,77 +342,7 @@ Status fill_region_traces(const ByteSource& source, const BlockPlan& plan, const
   return ok_status();
 }
 
-// Whether a window holds a position at or past `at` along an axis of `length`
-// (its largest position is `last`, -1 when empty), or reaches the end of an
-// axis at whose end the read stops.
-bool reaches(std::int64_t last, bool to_end, std::int64_t at, std::int64_t length) {
-  if (at >= length) return to_end;
-  return last >= at;
-}
-
 }  // namespace
-
-Window full_window(const BlockPlan& plan) {
-  Window w;
-  for (int i = 0; i < plan.ndim; ++i) w.ranges[static_cast<std::size_t>(i)] = {0, plan.shape[static_cast<std::size_t>(i)]};
-  return w;
-}
-
-Status check_window(const BlockPlan& plan, const Window& w) {
-  for (int i = 0; i < plan.ndim; ++i) {
-    if (i == 0 && w.rows) continue;
-    const AxisRange r = w.ranges[static_cast<std::size_t>(i)];
-    const std::int64_t length = plan.shape[static_cast<std::size_t>(i)];
-    if (r.start < 0 || r.start > r.stop || r.stop > length) {
-      return Error::value("window (" + std::to_string(r.start) + ", " + std::to_string(r.stop) + ") of axis " +
-                          std::to_string(i) + " lies outside 0.." + std::to_string(length));
-    }
-  }
-  if (w.rows) {
-    if (plan.kind != BlockKind::multi_region && plan.kind != BlockKind::multi_region_trace) {
-      return Error::type("row lists select rows of multi-region maps only");
-    }
-    for (const std::int64_t row : *w.rows) {
-      if (row < 0 || row >= plan.shape[0]) {
-        return Error::index("row " + std::to_string(row) + " is out of bounds for " + std::to_string(plan.shape[0]) +
-                            " rows");
-      }
-    }
-  }
-  return ok_status();
-}
-
-const PlanFailure* window_failure(const BlockPlan& plan, const Window& w) {
-  if (!plan.failure) return nullptr;
-  const PlanFailure* failure = &*plan.failure;
-  const std::int64_t at = plan.failed_at;
-  if (at < 0) return failure;
-  const auto& r = w.ranges;
-  switch (plan.kind) {
-    case BlockKind::image_map: {
-      if (plan.layout == MapLayout::transposed) {
-        return reaches(r[2].stop - 1, r[2].stop == plan.shape[2], at, plan.shape[2]) ? failure : nullptr;
-      }
-      const std::int64_t npx = plan.shape[1];
-      const bool empty = r[0].size() == 0 || r[1].size() == 0;
-      const std::int64_t last = empty ? -1 : (r[0].stop - 1) * npx + r[1].stop - 1;
-      const bool to_end = r[0].stop == plan.shape[0] && r[1].stop == npx;
-      return reaches(last, to_end, at, plan.shape[0] * npx) ? failure : nullptr;
-    }
-    case BlockKind::series:
-      return reaches(r[0].stop - 1, r[0].stop == plan.shape[0], at, plan.shape[0]) ? failure : nullptr;
-    case BlockKind::multi_region:
-    case BlockKind::multi_region_trace: {
-      if (!w.rows) return reaches(r[0].stop - 1, r[0].stop == plan.shape[0], at, plan.shape[0]) ? failure : nullptr;
-      std::int64_t last = -1;
-      for (const std::int64_t row : *w.rows) last = std::max(last, row);
-      // A list reaches the end when it holds the last row (or when there are no rows at all).
-      return reaches(last, plan.shape[0] == 0 || last == plan.shape[0] - 1, at, plan.shape[0]) ? failure : nullptr;
-    }
-    default:
-      return failure;
-  }
-}
 
 Status fill_window(const ByteSource& source, const BlockPlan& plan, const Window& w, const FillTargets& t) {
   switch (plan.kind) {
