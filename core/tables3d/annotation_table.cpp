@@ -335,7 +335,7 @@ Result<bool> TableReader::read_rows_in_bulk(const std::vector<Column>& columns, 
             ++used.cells;
             used.text_bytes += *text;
             const std::string_view raw(reinterpret_cast<const char*>(row + at), static_cast<std::size_t>(*text));
-            cells.emplace_back(decode_text(before_nul(raw)));
+            cells.emplace_back(AnnotationText(decode_text(before_nul(raw))));
             at += *text;
             break;
           }
@@ -373,7 +373,7 @@ Status TableReader::read_cell(const Column& column, const ParamValue& text_lengt
         return Error::too_large("annotation text cells larger than the limit in all");
       }
       KESTREL_TRY(const std::string raw, cursor.read(*n));
-      cells.emplace_back(decode_text(before_nul(raw)));
+      cells.emplace_back(AnnotationText(decode_text(before_nul(raw))));
       break;
     }
     case CellKind::unknown:

@@ -92,7 +92,7 @@ std::vector<std::string> show(const AnnotationTable& t) {
       line += ' ';
       if (const auto* i = std::get_if<std::int64_t>(&cell)) line += "i" + std::to_string(*i);
       else if (const auto* d = std::get_if<double>(&cell)) line += "f" + float_repr(*d);
-      else if (const auto* s = std::get_if<std::string>(&cell)) line += "s'" + *s + "'";
+      else if (const auto* s = std::get_if<AnnotationText>(&cell)) line += "s'" + s->str() + "'";
       else line += "None";
     }
     out.push_back(line);

@@ -35,7 +35,7 @@ Ref cell_to_python(const AnnotationCell& cell) {
   if (std::holds_alternative<std::monostate>(cell)) return Ref::borrow(Py_None);
   if (const auto* i = std::get_if<std::int64_t>(&cell)) return Ref::check(PyLong_FromLongLong(*i));
   if (const auto* d = std::get_if<double>(&cell)) return Ref::check(PyFloat_FromDouble(*d));
-  return text_to_str(std::get<std::string>(cell));
+  return text_to_str(std::get<AnnotationText>(cell).str());
 }
 
 const AnnotationColumn& column(const BlockPlan& plan, const char* name) {
