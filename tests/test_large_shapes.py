@@ -1,7 +1,13 @@
 """Large shapes read back exactly what was written: sizes that cross the fill's inner boundaries (the
 transposed fill's 64-pixel and 32-record tiles, its 256-record and 8 MiB batches, the scattered read's
 1024-piece and 64 KiB-gap flushes, series past 512 records, info areas past the 4096 bytes read whole for
-a time) and the bisection that finds the first record no seek reaches. Windows of each agree too."""
+a time) and the bisection that finds the first record no seek reaches. Windows of each agree too. And the
+large honest results a cap once refused: a stopped map's mostly empty cube, a table of millions of rows."""
+
+import json
+import os
+import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -9,8 +15,8 @@ import pytest
 import kestrel
 from compare_3d import compare
 from kestrel_tools import _native
-from opusfile import (REGION_COLUMNS, anno_table, annotation_block, block3d, data3d, data_block, EXT_3D, image_map,
-                      opus, params, region_rows)
+from opusfile import (ANNO_INT, EXT_3D, REGION_COLUMNS, AnnoTable, anno_table, annotation_block, block3d, data3d,
+                      data_block, image_map, opus, params, region_rows)
 
 rng = np.random.default_rng(11)
 
@@ -93,3 +99,51 @@ def test_first_unseekable_record_is_found_by_bisection(write, npt, block_size, s
     path = write(opus(params(p, name="AB", extend=EXT_3D), data_block("AB", payload, extend=EXT_3D)))
     _, error, _, _ = compare(path, ("AB", "3D", "NONE"))
     assert isinstance(error, OSError)
+
+
+SPARSE_PROBE = """
+import json, sys
+import numpy as np
+import kestrel
+
+def resident_kib():
+    with open("/proc/self/status") as f:
+        return next(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))
+
+before = resident_kib()
+cube = kestrel.getOpusData(sys.argv[1], ("AB", "3D", "NONE")).spectra
+grown = resident_kib() - before
+print(json.dumps([list(cube.shape), cube[0, :3].tobytes().hex(), bool(cube[1].any() or cube[-1, -1].any()), grown]))
+"""
+
+
+def test_a_stopped_map_reads_its_large_empty_cube_as_zero_pages(write):
+    """A 512 x 512 x 2048 map (2 GiB of float32) stopped after three positions: it reads, zero where nothing
+    was recorded, and costs the recorded spectra in resident memory, not the cube (it used to be refused
+    as too large for its file)."""
+    spectra = values(3, 2048)
+    payload = block3d([s.tolist() for s in spectra], block_size=4 * 2048, stored_blocks=3)
+    p = dict(NPT=2048, FXV=1.0, LXV=2.0, MNY=0.0, MXY=1.0, AOX=0.0, AOY=0.0, DDX=1.0, DDY=1.0, NPX=512, NPY=512)
+    path = write(opus(params(p, name="AB", extend=EXT_3D), data_block("AB", payload, extend=EXT_3D)))
+    done = subprocess.run([sys.executable, "-c", SPARSE_PROBE, path], capture_output=True, text=True, check=True)
+    shape, first, nonzero, grown_kib = json.loads(done.stdout)
+    assert shape == [512, 512, 2048] and first == spectra.tobytes().hex() and not nonzero
+    assert grown_kib < 64 * 1024
+
+
+@pytest.mark.skipif(os.environ.get("KESTREL_SANITIZED") == "1", reason="hundreds of MiB under the sanitizer")
+def test_an_annotation_table_of_2097153_rows_of_8_columns_reads(write):
+    """16.8 million cells, every byte in the file: more than a fixed cell cap allowed, so it was refused."""
+    n = 2_097_153
+    rows = np.zeros(n, dtype=[(name, "<i4" if code == ANNO_INT else "<f4") for name, code in REGION_COLUMNS])
+    rows["Group"] = 1
+    rows["Fileindex"] = np.arange(1, n + 1)
+    rows["X"] = np.arange(n) % 1000
+    table = anno_table(REGION_COLUMNS, [], NLN=n)
+    spectra = values(4, 2)
+    path = write(opus(data3d("AB", spectra.tolist(), entries=[(1, 4)]),
+                      annotation_block(AnnoTable(table.description, rows.tobytes()))))
+    region, = kestrel.getOpusData(path, ("AB", "3D", "NONE")).regions
+    assert region.title == f"Region 1 ({n} points)" and region.spectra.shape == (n, 2)
+    assert region.spectra[:4].tobytes() == spectra.tobytes() and not region.spectra[4:].any()
+    assert region.mapX[3] == 3.0 and region.mapX[4] == 0.0  # points without a stored spectrum keep zeros
