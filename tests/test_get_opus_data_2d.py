@@ -1,6 +1,7 @@
 """getOpusData: request checks, block selection, parameter merge and 2D spectra."""
 
 import struct
+import warnings
 
 import numpy as np
 import pytest
@@ -86,13 +87,38 @@ def test_single_spectrum(ab_file):
 @pytest.mark.parametrize("fxv, lxv, npt", [
     (4000.0, 400.0, 7000), (400.0, 4000.0, 1), (1.0, 1.0, 5), (0.0, 1e-320, 4), (3999.64, 399.82, 2567),
     (7, 1, 4), (1e308, -1e308, 3), (5.0, 2.0, 0),
+    # each of these differs in some element when i * step + start is fused into one multiply-add
+    (0.1, 0.7, 10), (1.0, 0.0, 7), (12000.3, 3.7, 17),
 ])
 def test_x_axis_is_numpys_linspace_bit_for_bit(write, fxv, lxv, npt):
     values = [float(i) for i in range(npt)]
-    r = kestrel.getOpusData(write(opus(spectrum("AB", values, FXV=fxv, LXV=lxv))), ("AB", "2D", "NONE"))
+    path = write(opus(spectrum("AB", values, FXV=fxv, LXV=lxv)))
     with np.errstate(invalid="ignore", over="ignore"):
+        r = kestrel.getOpusData(path, ("AB", "2D", "NONE"))
         expected = np.linspace(fxv, lxv, npt)
     assert r.x.tobytes() == expected.tobytes() and r.x.dtype == expected.dtype
+
+
+def recorded_warnings(call):
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        result = call()
+    return result, [(w.category, str(w.message)) for w in caught]
+
+
+INF, NAN = float("inf"), float("nan")
+
+
+@pytest.mark.parametrize("fxv, lxv, npt", [
+    (INF, 0.0, 3), (0.0, -INF, 3), (NAN, 1.0, 4), (-INF, INF, 4), (INF, INF, 1), (INF, 1.0, 0), (1e308, -1e308, 3),
+])
+def test_non_finite_axis_ends_warn_as_numpy_does(write, fxv, lxv, npt):
+    """Infinite or NaN ends give numpy's axis and numpy's RuntimeWarnings, in numpy's order."""
+    path = write(opus(spectrum("AB", [1.0] * npt, FXV=fxv, LXV=lxv)))
+    r, got = recorded_warnings(lambda: kestrel.getOpusData(path, ("AB", "2D", "NONE")))
+    expected, wanted = recorded_warnings(lambda: np.linspace(fxv, lxv, npt))
+    assert got == wanted
+    assert r.x.tobytes() == expected.tobytes()
 
 
 @pytest.mark.parametrize("name", ["AB", "SSC", "RSC", "SIFG", "RIFG", "SPH", "RPH", "SPOW", "RPOW", "TR", "KM",
