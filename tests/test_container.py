@@ -1,6 +1,7 @@
 """isOpusFile and listContents over the header, directory and 64-bit extension."""
 
 import os
+import pathlib
 import struct
 import tracemalloc
 
@@ -24,18 +25,35 @@ def test_is_opus_file(write, data, expected):
     assert kestrel.isOpusFile(write(data)) is expected
 
 
+class PathLike:
+    """An os.PathLike that is not a pathlib path."""
+
+    def __init__(self, path):
+        self.path = path
+
+    def __fspath__(self):
+        return self.path
+
+    def __repr__(self):
+        return f"PathLike({self.path!r})"
+
+
 @pytest.mark.parametrize("path, error", [
     ("/nonexistent/kestrel.0", FileNotFoundError), ("/", IsADirectoryError), (None, TypeError), (3.5, TypeError),
-])
+    (pathlib.Path("/nonexistent/kestrel.0"), FileNotFoundError), (pathlib.Path("/"), IsADirectoryError),
+    (PathLike("/nonexistent/kestrel.0"), FileNotFoundError), (PathLike(b"/"), IsADirectoryError),
+    (PathLike(3), TypeError), (b"/nonexistent/kestrel.0", FileNotFoundError),
+], ids=repr)
 @pytest.mark.parametrize("func", ["isOpusFile", "listContents"])
 def test_open_errors_are_pythons(func, path, error):
-    """Whatever open(path, "rb") raises reaches the caller unchanged."""
+    """Whatever open(path, "rb") raises reaches the caller unchanged: a path object is named by its str."""
     with pytest.raises(error) as info:
         getattr(kestrel, func)(path)
-    try:
+    with pytest.raises(error) as expected:
         open(path, "rb")
-    except Exception as expected:
-        assert type(info.value) is type(expected) and str(info.value) == str(expected)
+    assert type(info.value) is type(expected.value) and str(info.value) == str(expected.value)
+    assert getattr(info.value, "filename", None) == getattr(expected.value, "filename", None)
+    assert type(getattr(info.value, "filename", None)) is type(getattr(expected.value, "filename", None))
 
 
 def test_path_like_and_bytes_paths_are_accepted(write, tmp_path):

@@ -7,16 +7,18 @@
 namespace kestrel::py {
 
 namespace {
-PyObject* g_file_io = nullptr;  // strong, set once at module exec
+PyObject* g_open = nullptr;  // strong, set once at module exec
 }
 
-void set_file_io_type(PyObject* type) {
-  Py_XINCREF(type);
-  Py_XSETREF(g_file_io, type);
+void set_open_function(PyObject* open) {
+  Py_XINCREF(open);
+  Py_XSETREF(g_open, open);
 }
 
 OpenedFile::OpenedFile(PyObject* path) {
-  file_ = Ref::check(PyObject_CallFunction(g_file_io, "Os", path, "r"));
+  // open() itself, not io.FileIO: open turns a path object into its str before
+  // FileIO sees it, and that str is what its errors carry.
+  file_ = Ref::check(PyObject_CallFunction(g_open, "Osi", path, "rb", 0));
   try {
     Ref fileno = Ref::check(PyObject_CallMethod(file_.get(), "fileno", nullptr));
     const long fd = PyLong_AsLong(fileno.get());
