@@ -11,7 +11,7 @@ import sys
 from kestrel_tools.data import DEMO_FILE
 from kestrel_tools.cli.export import write_csv
 from kestrel_tools.cli.images import show_pictures
-from kestrel_tools.cli.listing import READ_ERRORS, print_block, print_listing
+from kestrel_tools.cli.listing import READ_ERRORS, NotOpusFile, print_block, print_listing
 
 
 def build_parser():
@@ -49,6 +49,9 @@ def main(argv=None):
         # The reader of our output went away (| head): not an error of ours.
         sys.stderr.close()
         return 0
+    except NotOpusFile as error:
+        print(f"kestrel: {path}: {error}", file=sys.stderr)
+        return 1
     except READ_ERRORS as error:
         print(f"kestrel: {path}: {type(error).__name__}: {error}", file=sys.stderr)
         return 1

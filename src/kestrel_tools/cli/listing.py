@@ -8,10 +8,17 @@ READ_ERRORS = (OSError, ValueError, KeyError, IndexError, TypeError, AttributeEr
                MemoryError, kestrel.struct_error)
 
 
+class NotOpusFile(ValueError):
+    """The file opened, but it is not an OPUS file: a failure to read it like any other."""
+
+    def __init__(self, path):
+        super().__init__("not an OPUS file")
+        self.path = path
+
+
 def print_listing(path):
     if not kestrel.isOpusFile(path):
-        print(f"{path}: not an OPUS file")
-        return
+        raise NotOpusFile(path)
     blocks = kestrel.listContents(path)
     print(f"{path}: OPUS file, {len(blocks)} data block{'s' if len(blocks) != 1 else ''}")
     names = kestrel.OpusDict()
