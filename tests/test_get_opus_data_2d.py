@@ -39,6 +39,56 @@ def test_request_errors(ab_file, request_, message):
     assert str(info.value) == message
 
 
+class Upper:
+    """An item whose upper() returns anything at all."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def upper(self):
+        return self.value
+
+
+class Shout:
+    """Joins a str from the right with a text of its own."""
+
+    def __radd__(self, other):
+        return other + "SHOUT"
+
+
+class Text(str):
+    def upper(self):
+        return Text(str.upper(self))
+
+
+def concat_error(kind):
+    return f'can only concatenate str (not "{kind}") to str'
+
+
+@pytest.mark.parametrize("request_, error, message", [
+    ((b"ab", "4d", "none"), ValueError, DIMS_MSG.format("4D")),   # only the failing value is joined to the text
+    (("xy", "2d", b"none"), ValueError, TYPE_MSG.format("XY")),
+    ((b"ab", "2d", "none"), TypeError, concat_error("bytes")),     # b"AB" is not the name "AB"
+    (("ab", b"2d", "none"), TypeError, concat_error("bytes")),
+    (("ab", "2d", b"none"), TypeError, concat_error("bytes")),
+    (("ab", Upper(["2D"]), "none"), TypeError, concat_error("list")),
+    ((Upper(["AB"]), "2d", "none"), TypeError, "unhashable type: 'list'"),
+    ((Upper(4), "2d", "none"), TypeError, concat_error("int")),
+    (("ab", Upper(Shout()), Upper(None)), ValueError, "Incorrect dimensions: SHOUT. Dimensions need to be either 2D or 3D"),
+    ((Upper(Shout()), "2D", Upper(None)), ValueError, TYPE_MSG.format("SHOUT")),
+])
+def test_request_checks_use_the_upper_results_as_they_are(ab_file, request_, error, message):
+    """Each check looks at its own item, in order, with Python's membership tests and concatenation."""
+    with pytest.raises(error) as info:
+        kestrel.getOpusData(ab_file, request_)
+    assert type(info.value) is error and str(info.value) == message
+
+
+def test_str_subclass_items_are_carried_into_the_result(ab_file):
+    r = kestrel.getOpusData(ab_file, (Text("ab"), Text("2d"), Text("none")))
+    assert (r.dataType, r.dimension, r.derivative) == ("AB", "2D", "NONE") and type(r.dataType) is Text
+
+
 def test_request_errors_come_before_the_file_is_touched():
     with pytest.raises(ValueError, match="^Incorrect dimensions"):
         kestrel.getOpusData("/nonexistent/file.0", ("AB", "1D", "NONE"))
