@@ -63,6 +63,78 @@ def test_path_like_and_bytes_paths_are_accepted(write, tmp_path):
     assert kestrel.isOpusFile(os.fsencode(path)) is True
 
 
+# ---------------------------------------------------------------- pipes and devices
+
+@pytest.mark.parametrize("call, expected", [
+    (lambda p: kestrel.isOpusFile(p), False),
+    (lambda p: kestrel.getVisImages(p), []),
+    (lambda p: kestrel.listContents(p), ValueError("Can't process a non-Opus file")),
+    (lambda p: kestrel.getOpusData(p, ("AB", "2D", "NONE")), ValueError("Can't process a non-Opus file")),
+], ids=["isOpusFile", "getVisImages", "listContents", "getOpusData"])
+def test_endless_device_is_read_only_as_far_as_needed(call, expected):
+    """/dev/zero never ends: only the bytes the reading asks for are taken from it."""
+    if not os.path.exists("/dev/zero"):
+        pytest.skip("no /dev/zero")
+    if isinstance(expected, Exception):
+        with pytest.raises(type(expected), match=f"^{expected}$"):
+            call("/dev/zero")
+    else:
+        assert call("/dev/zero") == expected
+
+
+FIFO_SCRIPT = """
+import os, sys, threading, time
+import kestrel
+
+fifo, call, payload = sys.argv[1], sys.argv[2], bytes.fromhex(sys.argv[3])
+result = []
+reader = threading.Thread(target=lambda: result.append(getattr(kestrel, call)(fifo)))
+reader.start()
+fd = os.open(fifo, os.O_WRONLY)      # returns once the reader has opened its end
+time.sleep(0.2)                      # the reader now waits for bytes
+os.write(fd, payload)                # needs the lock: a reader holding it while it waits would stop us here
+reader.join()                        # the writer stays open: the reader must not wait for the end
+os.close(fd)
+print(repr(result[0]))
+"""
+
+
+@pytest.mark.parametrize("call, payload, expected", [
+    ("isOpusFile", MAGIC, "True"),
+    ("isOpusFile", b"\0\0\0\0", "False"),
+    ("listContents", opus(spectrum("AB", [1.0, 2.0])), "[('AB', '2D', 'NONE')]"),
+], ids=["magic", "not-magic", "listing"])
+def test_fifo_is_read_on_demand_without_holding_the_lock(tmp_path, call, payload, expected):
+    """A FIFO whose writer stays open: the answer comes from the bytes asked for, and other threads run meanwhile."""
+    import subprocess
+    import sys
+    if not hasattr(os, "mkfifo"):
+        pytest.skip("no FIFOs here")
+    fifo = tmp_path / "pipe.0"
+    os.mkfifo(fifo)
+    # The timeout only stops a hung child; a correct reader finishes at once.
+    done = subprocess.run([sys.executable, "-c", FIFO_SCRIPT, str(fifo), call, payload.hex()],
+                          capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.strip() == expected
+
+
+def test_fifo_carrying_a_whole_file_reads_as_the_file(tmp_path, write):
+    """A file piped through a FIFO (by another process) gives what the file itself gives."""
+    import subprocess
+    import sys
+    if not hasattr(os, "mkfifo"):
+        pytest.skip("no FIFOs here")
+    source = write(opus(spectrum("AB", [1.0, 2.0, 3.0], FXV=10.0, LXV=0.0)))
+    fifo = tmp_path / "pipe.0"
+    os.mkfifo(fifo)
+    copy = "import sys; open(sys.argv[2], 'wb').write(open(sys.argv[1], 'rb').read())"
+    with subprocess.Popen([sys.executable, "-c", copy, source, str(fifo)]) as writer:
+        r = kestrel.getOpusData(str(fifo), ("AB", "2D", "NONE"))
+    assert writer.returncode == 0
+    assert r.x.tolist() == [10.0, 5.0, 0.0] and r.y.tolist() == [1.0, 2.0, 3.0]
+
+
 @pytest.mark.parametrize("data", [b"", b"\x00\x01\x02\x03", b"not an opus file at all"])
 def test_list_contents_refuses_non_opus_files(write, data):
     with pytest.raises(ValueError, match="^Can't process a non-Opus file$"):
