@@ -4,9 +4,12 @@ With no FILE it looks at the bundled demo file. `kestrel COMMAND ...` runs a
 subcommand (`kestrel COMMAND --help` tells more); each lives in a module of its own.
 """
 
+from __future__ import annotations
+
 import argparse
 import importlib
 import sys
+from collections.abc import Sequence
 
 from kestrel_tools.data import DEMO_FILE
 from kestrel_tools.cli.export import write_csv
@@ -14,7 +17,7 @@ from kestrel_tools.cli.images import show_pictures
 from kestrel_tools.cli.listing import READ_ERRORS, print_block, print_listing
 
 
-def build_parser():
+def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(prog="kestrel", description="Look inside OPUS spectroscopy files.")
     parser.add_argument("file", nargs="?", help="an OPUS file (default: the bundled demo file)")
     parser.add_argument("--block", nargs=3, metavar=("TYPE", "DIMS", "DERIV"),
@@ -28,10 +31,11 @@ def build_parser():
 SUBCOMMANDS: dict[str, str] = {}
 
 
-def main(argv=None):
+def main(argv: Sequence[str] | None = None) -> int:
     argv = sys.argv[1:] if argv is None else list(argv)
     if argv and argv[0] in SUBCOMMANDS:
-        return importlib.import_module(SUBCOMMANDS[argv[0]]).main(argv[1:])
+        status: int = importlib.import_module(SUBCOMMANDS[argv[0]]).main(argv[1:])
+        return status
     parser = build_parser()
     args = parser.parse_args(argv)
     path = args.file or str(DEMO_FILE)
