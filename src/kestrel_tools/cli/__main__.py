@@ -9,7 +9,6 @@ from __future__ import annotations
 import argparse
 import importlib
 import sys
-from collections.abc import Sequence
 
 from kestrel_tools.data import DEMO_FILE
 from kestrel_tools.cli.export import write_csv
@@ -31,7 +30,7 @@ def build_parser() -> argparse.ArgumentParser:
 SUBCOMMANDS: dict[str, str] = {}
 
 
-def main(argv: Sequence[str] | None = None) -> int:
+def main(argv: list[str] | None = None) -> int:
     argv = sys.argv[1:] if argv is None else list(argv)
     if argv and argv[0] in SUBCOMMANDS:
         status: int = importlib.import_module(SUBCOMMANDS[argv[0]]).main(argv[1:])

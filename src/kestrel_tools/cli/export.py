@@ -12,7 +12,7 @@ import kestrel
 
 def write_csv(path: str, triple: Sequence[str], out: TextIO | None = None) -> None:
     result = kestrel.getOpusData(path, tuple(triple))
-    if not isinstance(result, kestrel.SingleDataReturn):
+    if not hasattr(result, "y"):
         raise ValueError(f"{' '.join(triple)} is not a 2D block; CSV export takes single spectra")
     writer = csv.writer(out or sys.stdout, lineterminator="\n")
     writer.writerow(["x", "y"])

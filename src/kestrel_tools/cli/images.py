@@ -30,11 +30,12 @@ def picture_file_name(path: str, number: int, picture: dict[str, Any]) -> str:
     return f"{pathlib.Path(path).stem}_picture{number:03d}.{ext}"
 
 
-def save_pictures(path: str, pictures: list[dict[str, Any]], directory: str | pathlib.Path) -> list[pathlib.Path]:
+def save_pictures(path: str, pictures: list[dict[str, Any]], directory: str | pathlib.Path,
+                  ) -> list[pathlib.Path]:
     """Writes the data of every picture that has some; returns the paths written."""
     folder = pathlib.Path(directory)
     folder.mkdir(parents=True, exist_ok=True)
-    written: list[pathlib.Path] = []
+    written = []
     for number, picture in enumerate(pictures, start=1):
         if "image" not in picture:
             continue

@@ -2,16 +2,13 @@
 
 from __future__ import annotations
 
-from collections.abc import Sequence
-
-import numpy as np
-import numpy.typing as npt
+from typing import Any
 
 import kestrel
 
 # Parameters worth a glance, shown with their readable names.
 KEY_PARAMETERS = ("SNM", "INS", "RES", "NSS", "APF", "DAT", "TIM")
-READ_ERRORS = (OSError, ValueError, KeyError, IndexError, TypeError, AttributeError, ZeroDivisionError,
+READ_ERRORS: tuple[type[BaseException], ...] = (OSError, ValueError, KeyError, IndexError, TypeError, AttributeError, ZeroDivisionError,
                MemoryError, kestrel.struct_error)
 
 
@@ -27,30 +24,30 @@ def print_listing(path: str) -> None:
         print(f"  {block_type:<10} {dimensions}  {derivative:<5} {describe_block(path, triple, names)}")
 
 
-def describe_block(path: str, triple: Sequence[str], names: dict[str, str]) -> str:
+def describe_block(path: str, triple: tuple[str, str, str], names: dict[str, str]) -> str:
     try:
         result = kestrel.getOpusData(path, triple)
     except READ_ERRORS as error:
         return f"(not readable: {type(error).__name__}: {error})"
-    if isinstance(result, kestrel.SingleDataReturn):
+    if triple[1] == "2D":
         return describe_spectrum(result, names)
     return describe_3d(result)
 
 
-def x_range(result: kestrel.BaseDataReturn) -> str:
+def x_range(result: Any) -> str:
     unit = result.parameters.get("DXU", "")
     if len(result.x) == 0:
         return "no x values"
     return f"x {result.x[0]:.6g} .. {result.x[-1]:.6g} {unit}".rstrip()
 
 
-def describe_spectrum(result: kestrel.SingleDataReturn, names: dict[str, str]) -> str:
+def describe_spectrum(result: Any, names: dict[str, str]) -> str:
     text = f"{len(result.y)} points, {x_range(result)}"
     extras = [f"{names.get(k, k)}={result.parameters[k]}" for k in KEY_PARAMETERS if k in result.parameters]
     return text + ("; " + ", ".join(extras) if extras else "")
 
 
-def axis_span(values: npt.NDArray[np.float64]) -> str:
+def axis_span(values: Any) -> str:
     return f"{values[0]:.6g} .. {values[-1]:.6g}" if len(values) else "empty"
 
 
@@ -58,38 +55,35 @@ def plural(n: int, word: str) -> str:
     return f"{n} {word}{'' if n == 1 else 's'}"
 
 
-def describe_3d(result: kestrel.BaseDataReturn) -> str:
+def describe_3d(result: Any) -> str:
     """The kind of a 3D block, its grid or regions, how many spectra or traces it holds, and its x range."""
     kind = type(result).__name__
-    if isinstance(result, kestrel.ImageDataReturn):
+    if kind == "ImageDataReturn":
         rows, columns, points = result.spectra.shape
         text = (f"image map {columns} x {rows} (X {axis_span(result.mapX)}, Y {axis_span(result.mapY)}), "
                 f"{plural(columns * rows, 'spectrum')} of {points} points")
-    elif isinstance(result, kestrel.ImageTRCDataReturn):
+    elif kind == "ImageTRCDataReturn":
         rows, columns, traces = result.traces.shape
         text = f"trace map {columns} x {rows}, {plural(traces, 'trace')}"
-    elif isinstance(result, kestrel.TimeResolvedDataReturn):
+    elif kind == "TimeResolvedDataReturn":
         text = f"time-resolved series, {plural(len(result.spectra), 'spectrum')}"
         if len(result.z):
             text += f" (z {axis_span(result.z)} {result.parameters.get('ZTX', '')})".replace(" )", ")")
-    elif isinstance(result, kestrel.TimeResolvedTRCDataReturn):
+    elif kind == "TimeResolvedTRCDataReturn":
         text = f"trace series, {plural(len(result.traces), 'trace')}"
-    elif isinstance(result, (kestrel.MultiRegionDataReturn, kestrel.MultiRegionTRCDataReturn)):
+    elif kind in ("MultiRegionDataReturn", "MultiRegionTRCDataReturn"):
         sizes = ", ".join(str(len(region.spectra)) for region in result.regions)
         text = f"multi-region map, {plural(len(result.regions), 'region')} ({sizes} points)"
-        if isinstance(result, kestrel.MultiRegionTRCDataReturn):
+        if kind == "MultiRegionTRCDataReturn":
             text += f", {plural(len(result.labels), 'trace')}"
     else:
         text = kind
     return f"{text}, {x_range(result)}".replace("spectrums", "spectra")
 
 
-def print_block(path: str, triple: Sequence[str]) -> None:
+def print_block(path: str, triple: tuple[str, str, str]) -> None:
     """One block: its description line, then the result's own description."""
     result = kestrel.getOpusData(path, triple)
-    if isinstance(result, kestrel.SingleDataReturn):
-        summary = describe_spectrum(result, kestrel.OpusDict())
-    else:
-        summary = describe_3d(result)
+    summary = describe_spectrum(result, kestrel.OpusDict()) if triple[1].upper() == "2D" else describe_3d(result)
     print(f"{' '.join(triple)}: {summary}")
     print(result.description)
