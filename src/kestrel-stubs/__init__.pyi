@@ -27,6 +27,7 @@ import numpy as np
 import numpy.typing as npt
 
 struct_error = struct.error
+"""The :class:`struct.error` class, raised when a file ends inside a field that a read needs."""
 
 _OpenablePath: TypeAlias = str | bytes | PathLike[str] | PathLike[bytes] | int
 _ParameterValue: TypeAlias = int | float | str
