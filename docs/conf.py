@@ -37,6 +37,8 @@ autodoc_member_order = "bysource"
 autodoc_typehints = "signature"
 napoleon_google_docstring = True
 napoleon_numpy_docstring = False
+# "Attributes:" sections as fields, so a documented property is not described twice.
+napoleon_use_ivar = True
 
 # Figures are drawn from the bundled demo files while the pages are built.
 plot_include_source = True

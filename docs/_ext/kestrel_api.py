@@ -100,9 +100,19 @@ class KestrelStubApi(SphinxDirective):
         lines = [".. py:module:: kestrel", ""]
         lines += _docstring(app, ast.get_docstring(stub.tree), "module") + [""]
         body = stub.tree.body
+        # Overloads of one function: one entry with a signature line each, the docstring of the last.
+        overloads: dict[str, list[ast.FunctionDef]] = {}
+        for node in body:
+            if isinstance(node, ast.FunctionDef):
+                overloads.setdefault(node.name, []).append(node)
         for i, node in enumerate(body):
             if isinstance(node, ast.FunctionDef):
-                lines += [f".. py:function:: {node.name}{stub.signature(node)}", ""]
+                group = overloads[node.name]
+                if node is not group[-1]:
+                    continue
+                pad = " " * len(".. py:function:: ")
+                signatures = f"\n{pad}".join(f"{n.name}{stub.signature(n)}" for n in group)
+                lines += [f".. py:function:: {signatures}", ""]
                 lines += _indent(_docstring(app, ast.get_docstring(node), "function")) + [""]
             elif isinstance(node, ast.ClassDef):
                 init = next((n for n in node.body if isinstance(n, ast.FunctionDef) and n.name == "__init__"), None)

@@ -21,7 +21,7 @@ from collections.abc import Iterable, Sequence
 from dataclasses import dataclass as dataclass
 from os import PathLike
 from struct import unpack as unpack
-from typing import Any, TypeAlias
+from typing import Any, Literal, TypeAlias, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -33,15 +33,6 @@ _OpenablePath: TypeAlias = str | bytes | PathLike[str] | PathLike[bytes] | int
 _ParameterValue: TypeAlias = int | float | str
 _Float32Array: TypeAlias = npt.NDArray[np.float32]
 _Float64Array: TypeAlias = npt.NDArray[np.float64]
-_DataReturn: TypeAlias = (
-    SingleDataReturn
-    | ImageDataReturn
-    | ImageTRCDataReturn
-    | TimeResolvedDataReturn
-    | TimeResolvedTRCDataReturn
-    | MultiRegionDataReturn
-    | MultiRegionTRCDataReturn
-)
 
 class BaseDataReturn:
     """Base class of every result of :func:`getOpusData`.
@@ -246,7 +237,13 @@ def decode_string(s: bytes | bytearray, encodings: Iterable[str] = ("ascii", "ut
         'é'
     """
 
-def getOpusData(path: str, datablock: Sequence[str]) -> _DataReturn:
+# The kind of result depends on what the file holds, not on the call, except that
+# a 2D block is always a single spectrum. Other requests return Any rather than a
+# union, so callers use the result they know they asked for without narrowing it.
+@overload
+def getOpusData(path: str, datablock: tuple[str, Literal["2D"], str]) -> SingleDataReturn: ...
+@overload
+def getOpusData(path: str, datablock: Sequence[str]) -> Any:
     """Reads one data block of a file with its parameters.
 
     Args:
@@ -283,9 +280,10 @@ def getVisImages(path: str) -> list[dict[str, Any]]:
         path: The file's path.
 
     Returns:
-        One dict per picture: ``"image"`` (the bytes), ``"imgext"`` (the type
-        as :func:`imghdr_what` names it), ``"Title"`` and the picture's other
-        attributes (``"Pos. X"``, ...). An empty list when the file has no pictures.
+        A list with one dict per picture, holding ``"image"`` (the bytes),
+        ``"imgext"`` (the type as :func:`imghdr_what` names it), ``"Title"`` and
+        the picture's other attributes (``"Pos. X"``, ...); an empty list when
+        the file has no pictures.
     """
 
 paramDict: dict[str, str]
