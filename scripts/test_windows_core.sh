@@ -39,8 +39,11 @@ cmake -S . -B "$build" "${generator[@]}" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   -DGTest_DIR="$gtest_build/install/lib/cmake/GTest" >/dev/null
 cmake --build "$build" -j 2
 
-# A private wine prefix under build/, made on first use; wine's own chatter is muted.
-export WINEPREFIX="$root/build/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# A private wine prefix, made on first use, kept outside the checkout: its drive Z:
+# is a link to /, which tools that walk the source tree (an sdist build) would follow.
+# Wine's own chatter is muted.
+export WINEPREFIX="${KESTREL_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/kestrel/wine-prefix}"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$WINEPREFIX"
 wine "$build/core/tests/kestrel_core_tests.exe" --gtest_brief=1 2> >(grep -v -e '^wine: ' -e '^$' >&2)
 wineserver -w  # let this prefix's server save its state and exit before the next stage
