@@ -14,6 +14,7 @@ release = "0.1.0"
 
 extensions = [
     "sphinx.ext.autodoc",
+    "sphinx.ext.doctest",
     "sphinx.ext.napoleon",
     "matplotlib.sphinxext.plot_directive",
     "kestrel_api",
@@ -47,6 +48,10 @@ plot_html_show_formats = False
 plot_formats = [("png", 110)]
 plot_rcparams = {"figure.figsize": (6.4, 3.6), "figure.autolayout": True}
 plot_pre_code = "import numpy as np\nimport matplotlib.pyplot as plt\nimport kestrel\nfrom kestrel_tools.data import DEMO_FILE, DEMO_REGIONS_FILE\n"
+
+# The guide's `.. doctest::` examples run against the installed kestrel (scripts/docs.sh).
+doctest_global_setup = "import kestrel\nfrom kestrel_tools.data import DEMO_FILE, DEMO_REGIONS_FILE\npath = str(DEMO_FILE)\n"
+doctest_default_flags = __import__("doctest").ELLIPSIS | __import__("doctest").NORMALIZE_WHITESPACE
 
 html_theme = "furo"
 html_title = "kestrel"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the documentation (Sphinx, docs/) into build/docs/html. Warnings are
-# errors; the figures are drawn from the bundled demo files while building.
+# Builds the documentation (Sphinx, docs/) into build/docs/html and runs the
+# guide's examples. Warnings are errors; the figures are drawn from the bundled
+# demo files while building.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -11,4 +12,6 @@ venv="${KESTREL_VENV:-$root/.venv}"
   2> >(grep -v "^WARNING: Location" >&2)
 export MPLBACKEND=Agg
 "$venv/bin/python" -m sphinx -W --keep-going -q -b html -d build/docs/doctrees docs build/docs/html
+# The guide's examples, run (the pages parsed above are reused).
+"$venv/bin/python" -m sphinx -W --keep-going -q -b doctest -d build/docs/doctrees docs build/docs/doctest
 echo "docs: build/docs/html/index.html"

@@ -7,9 +7,11 @@ closes it again; nothing is cached between calls.
 
 Example:
     >>> import kestrel
-    >>> kestrel.listContents("demo.0")[0]
+    >>> from kestrel_tools.data import DEMO_FILE
+    >>> path = str(DEMO_FILE)
+    >>> kestrel.listContents(path)[0]
     ('AB', '2D', 'NONE')
-    >>> r = kestrel.getOpusData("demo.0", ("AB", "2D", "NONE"))
+    >>> r = kestrel.getOpusData(path, ("AB", "2D", "NONE"))
     >>> r.y.dtype
     dtype('float32')
 """
@@ -76,7 +78,7 @@ class SingleDataReturn(BaseDataReturn):
     """A single spectrum: the result for a 2D data block.
 
     Example:
-        >>> r = kestrel.getOpusData("demo.0", ("AB", "2D", "NONE"))
+        >>> r = kestrel.getOpusData(path, ("AB", "2D", "NONE"))
         >>> r.x.shape == r.y.shape
         True
     """
