@@ -20,6 +20,14 @@ from typing import Any
 _EXPORTS: dict[str, str] = {
     "DEMO_FILE": "kestrel_tools.data",
     "DEMO_REGIONS_FILE": "kestrel_tools.data",
+    "KestrelBackendEntrypoint": "kestrel_tools.xarray_backend",
+    "open_dataset": "kestrel_tools.xarray_backend",
+    "to_xarray": "kestrel_tools.xarray_backend",
+    "write_csv": "kestrel_tools.export",
+    "write_jcamp": "kestrel_tools.export",
+    "write_netcdf": "kestrel_tools.export",
+    "write_parquet": "kestrel_tools.export",
+    "plot_result": "kestrel_tools.plot",
 }
 
 __all__ = sorted(_EXPORTS)

@@ -13,11 +13,15 @@ import sys
 from kestrel_tools.data import DEMO_FILE
 from kestrel_tools.cli.export import write_csv
 from kestrel_tools.cli.images import show_pictures
-from kestrel_tools.cli.listing import READ_ERRORS, print_block, print_listing
+from kestrel_tools._read_errors import READ_ERRORS
+from kestrel_tools.cli.listing import print_block, print_listing
 
 
 def build_parser() -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(prog="kestrel", description="Look inside OPUS spectroscopy files.")
+    parser = argparse.ArgumentParser(
+        prog="kestrel", description="Look inside OPUS spectroscopy files.",
+        epilog="subcommands: " + ", ".join(f"kestrel {name} ..." for name in SUBCOMMANDS)
+        + " (each with --help)")
     parser.add_argument("file", nargs="?", help="an OPUS file (default: the bundled demo file)")
     parser.add_argument("--block", nargs=3, metavar=("TYPE", "DIMS", "DERIV"),
                         help="one data block, as listed (e.g. AB 2D NONE)")
@@ -27,7 +31,11 @@ def build_parser() -> argparse.ArgumentParser:
 
 
 # subcommand -> the module whose main(argv) -> int runs it
-SUBCOMMANDS: dict[str, str] = {}
+SUBCOMMANDS: dict[str, str] = {
+    "convert": "kestrel_tools.cli.convert",
+    "plot": "kestrel_tools.cli.plot",
+    "info": "kestrel_tools.cli.info",
+}
 
 
 def main(argv: list[str] | None = None) -> int:

@@ -6,10 +6,10 @@ from typing import Any
 
 import kestrel
 
+from kestrel_tools._read_errors import READ_ERRORS
+
 # Parameters worth a glance, shown with their readable names.
 KEY_PARAMETERS = ("SNM", "INS", "RES", "NSS", "APF", "DAT", "TIM")
-READ_ERRORS: tuple[type[BaseException], ...] = (OSError, ValueError, KeyError, IndexError, TypeError, AttributeError, ZeroDivisionError,
-               MemoryError, kestrel.struct_error)
 
 
 def print_listing(path: str) -> None:
