@@ -14,6 +14,8 @@ PyObject* core_version(PyObject*, PyObject*) {
 // One line per function; each function lives in a file of its own.
 PyMethodDef g_methods[] = {
     {"core_version", core_version, METH_NOARGS, "core_version() -> str"},
+    {"fill_spectra", fill_spectra, METH_VARARGS,
+     "fill_spectra(paths, blocks, out, first_row, auto) -> list: single spectra into rows of out"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -9,4 +9,7 @@ namespace kestrel::py {
 // The module's method table, ending in a sentinel.
 PyMethodDef* native_methods();
 
+// fill_spectra.cpp: single spectra of many files into rows of one matrix.
+PyObject* fill_spectra(PyObject* self, PyObject* args);
+
 }  // namespace kestrel::py

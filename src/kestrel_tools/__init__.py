@@ -20,6 +20,17 @@ from typing import Any
 _EXPORTS: dict[str, str] = {
     "DEMO_FILE": "kestrel_tools.data",
     "DEMO_REGIONS_FILE": "kestrel_tools.data",
+    "FileInfo": "kestrel_tools.metadata",
+    "MetadataWarning": "kestrel_tools.metadata",
+    "file_info": "kestrel_tools.metadata",
+    "primary_block": "kestrel_tools.metadata",
+    "x_unit_name": "kestrel_tools.metadata",
+    "y_kind_name": "kestrel_tools.metadata",
+    "Collection": "kestrel_tools.collection",
+    "read_collection": "kestrel_tools.collection",
+    "expand_sources": "kestrel_tools.sources",
+    "Progress": "kestrel_tools.progress",
+    "to_pandas": "kestrel_tools.tables",
 }
 
 __all__ = sorted(_EXPORTS)
