@@ -20,6 +20,7 @@ from __future__ import annotations
 
 import math
 import os
+from datetime import datetime, timezone
 from collections.abc import Iterable, Sequence
 from concurrent.futures import Future, ThreadPoolExecutor
 from typing import TYPE_CHECKING, Any, Literal
@@ -92,18 +93,36 @@ class Collection:
 
         xr = require("xarray", "xarray")
         info = self.info
-        x_name = (info[0].x_unit if info and info[0].x_unit else "x").replace("-", "_")
-        coords: dict[str, Any] = {"file": list(self.files), x_name: self.x}
-        if info:
-            for key in info[0].as_dict():
-                if key != "path":
-                    values = [i.as_dict()[key] for i in info]
-                    if key == "acquired":
-                        values = [np.datetime64(v.astimezone().replace(tzinfo=None)) if v else np.datetime64("NaT")
-                                  for v in values]
-                    coords[key] = ("file", values)
+        x_unit = info[0].x_unit if info else None
+        x_name = _X_DIMS.get(x_unit or "", "x")
+        coords: dict[str, Any] = {"file": list(self.files), x_name: (x_name, self.x, {"units": x_unit or ""})}
+        rows = [i.as_dict() for i in info]
+        for key in rows[0] if rows else ():
+            if key != "path":
+                coords[key] = ("file", _coordinate([row[key] for row in rows]))
         data: xarray.DataArray = xr.DataArray(self.spectra, dims=("file", x_name), coords=coords)
         return data
+
+
+# The dimension of a collection's x axis, by its unit.
+_X_DIMS = {
+    "cm-1": "wavenumber", "log(cm-1)": "log_wavenumber", "um": "wavelength", "nm": "wavelength",
+    "points": "point", "s": "time", "ms": "time", "min": "time", "Hz": "frequency",
+}
+
+
+def _coordinate(values: list[Any]) -> npt.NDArray[Any]:
+    """A metadata column as an array netCDF can hold: missing text is "", a missing number NaN."""
+    present = [v for v in values if v is not None]
+    if present and all(isinstance(v, datetime) for v in present):
+        # datetime64 has no zone: UTC, the one reading every offset agrees on.
+        return np.array([np.datetime64(v.astimezone(timezone.utc).replace(tzinfo=None), "us") if v is not None
+                         else np.datetime64("NaT", "us") for v in values])
+    if present and all(isinstance(v, (int, float)) for v in present):
+        if len(present) == len(values) and all(isinstance(v, int) for v in present):
+            return np.array(values, dtype=np.int64)
+        return np.array([np.nan if v is None else float(v) for v in values], dtype=np.float64)
+    return np.array(["" if v is None else str(v) for v in values], dtype=str)
 
 
 # ----------------------------------------------------------------- reading
@@ -328,6 +347,8 @@ def read_collection(sources: PathArg | Iterable[PathArg], block: str | Sequence[
         chosen = (block[0].upper(), block[1].upper(), block[2].upper())
         if chosen[1] != "2D":
             raise ValueError(f"a collection holds single spectra: {' '.join(chosen)} is not a 2D block")
+        if chosen not in ranked_blocks(("2D",)):
+            raise ValueError(f"{' '.join(chosen)} is not a block getOpusData reads")
     workers = max(1, workers if workers is not None else min(8, os.cpu_count() or 1))
     paths = expand_sources(sources, recursive=recursive)
     reader = _Reader(chosen, on_error)

@@ -25,7 +25,9 @@ def build_parser():
 
 
 # subcommand -> the module whose main(argv) -> int runs it
-SUBCOMMANDS: dict[str, str] = {}
+SUBCOMMANDS: dict[str, str] = {
+    "collect": "kestrel_tools.cli.collect_command",
+}
 
 
 def main(argv=None):
