@@ -1,4 +1,4 @@
-// fill_spectra(paths, blocks, out, first_row, auto) -> list of per-file tuples
+// fill_spectra(paths, blocks, out, first_row, auto, meta) -> dict
 //
 // The row fill behind kestrel_tools.read_collection: file i's single spectrum
 // goes straight into row first_row + i of the caller's float32 matrix. The GIL
@@ -10,15 +10,17 @@
 // blocks: the request triples, best first. With auto, a file takes the first
 // one its listing holds; without, blocks[0] is the request for every file.
 //
-// Each file's tuple is (status, block_index, npt, fxv, lxv, detail):
-//   "ok"       the row holds the file's NPT values
-//   "error"    detail is the exception getOpusData raises
-//   "no_block" the listing holds none of the blocks
-//   "width"    NPT differs from the row width; the row is untouched
-//   "short"    the data block ends early: detail values were read (getOpusData
-//              returns a shorter y without an error)
-//   "redo"     a case the native path does not decide (a parameter of an odd
-//              type, NPT <= 0, a path that is no str): the caller asks getOpusData
+// meta: a float64 array of shape (rows of out, 5); row first_row + i receives
+// (status, block index or -1, NPT, FXV, LXV) of file i, so that the caller can
+// check thousands of files with a few array operations. Status codes:
+//   0 ok        the row holds the file's NPT values
+//   1 error     the returned dict maps i to the exception getOpusData raises
+//   2 no block  the listing holds none of the blocks
+//   3 width     NPT differs from the row width; the row is untouched
+//   4 short     the data block ends early: the dict maps i to the values read
+//               (getOpusData returns a shorter y without an error)
+//   5 redo      a case the native path does not decide (a parameter of an odd
+//               type, NPT <= 0, a path that is no str): the caller asks getOpusData
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,19 +49,7 @@ namespace kestrel::py {
 
 namespace {
 
-enum class Status { ok, error, no_block, width, short_read, redo };
-
-const char* status_name(Status s) {
-  switch (s) {
-    case Status::ok: return "ok";
-    case Status::error: return "error";
-    case Status::no_block: return "no_block";
-    case Status::width: return "width";
-    case Status::short_read: return "short";
-    case Status::redo: return "redo";
-  }
-  return "redo";
-}
+enum class Status { ok = 0, error = 1, no_block = 2, width = 3, short_read = 4, redo = 5 };
 
 struct FileJob {
   std::string path;            // file system encoding
@@ -205,7 +195,9 @@ Ref fill_spectra_impl(PyObject* args) {
   PyObject* out_obj = nullptr;
   Py_ssize_t first_row = 0;
   int automatic = 0;
-  if (!PyArg_ParseTuple(args, "OOOnp:fill_spectra", &paths, &block_list, &out_obj, &first_row, &automatic)) {
+  PyObject* meta_obj = nullptr;
+  if (!PyArg_ParseTuple(args, "OOOnpO:fill_spectra", &paths, &block_list, &out_obj, &first_row, &automatic,
+                        &meta_obj)) {
     throw PyErrAlreadySet{};
   }
   Ref path_seq = Ref::check(PySequence_Fast(paths, "paths must be a sequence"));
@@ -240,6 +232,18 @@ Ref fill_spectra_impl(PyObject* args) {
     throw PyErrAlreadySet{};
   }
 
+  if (!PyArray_Check(meta_obj)) {
+    PyErr_SetString(PyExc_TypeError, "meta must be a numpy array");
+    throw PyErrAlreadySet{};
+  }
+  auto* meta = reinterpret_cast<PyArrayObject*>(meta_obj);
+  if (PyArray_NDIM(meta) != 2 || PyArray_TYPE(meta) != NPY_FLOAT64 || !PyArray_IS_C_CONTIGUOUS(meta) ||
+      !PyArray_ISWRITEABLE(meta) || !PyArray_ISNOTSWAPPED(meta) || PyArray_DIM(meta, 0) != rows ||
+      PyArray_DIM(meta, 1) != 5) {
+    PyErr_SetString(PyExc_ValueError, "meta must be a writeable, C-contiguous float64 array of shape (rows, 5)");
+    throw PyErrAlreadySet{};
+  }
+
   std::vector<FileJob> jobs(static_cast<std::size_t>(n));
   for (Py_ssize_t i = 0; i < n; ++i) {
     PyObject* encoded = nullptr;
@@ -264,19 +268,26 @@ Ref fill_spectra_impl(PyObject* args) {
     }
   }
 
-  Ref result = Ref::check(PyList_New(n));
+  auto* meta_rows = static_cast<double*>(PyArray_DATA(meta)) + static_cast<std::int64_t>(first_row) * 5;
+  Ref result = Ref::check(PyDict_New());
   for (Py_ssize_t i = 0; i < n; ++i) {
     const FileJob& job = jobs[static_cast<std::size_t>(i)];
-    Ref detail = Ref::borrow(Py_None);
+    double* m = meta_rows + i * 5;
+    m[0] = static_cast<double>(static_cast<int>(job.status));
+    m[1] = job.block_index;
+    m[2] = static_cast<double>(job.npt);
+    m[3] = job.fxv;
+    m[4] = job.lxv;
+    Ref detail;
     if (job.status == Status::error) {
       detail = exception_of(job, PySequence_Fast_GET_ITEM(path_seq.get(), i));
     } else if (job.status == Status::short_read) {
       detail = Ref::check(PyLong_FromLongLong(job.got));
+    } else {
+      continue;
     }
-    PyObject* item = Py_BuildValue("(siLddO)", status_name(job.status), job.block_index,
-                                   static_cast<long long>(job.npt), job.fxv, job.lxv, detail.get());
-    if (item == nullptr) throw PyErrAlreadySet{};
-    PyList_SET_ITEM(result.get(), i, item);
+    Ref key = Ref::check(PyLong_FromSsize_t(i));
+    check_status(PyDict_SetItem(result.get(), key.get(), detail.get()));
   }
   return result;
 }

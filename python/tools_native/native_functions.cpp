@@ -15,7 +15,7 @@ PyObject* core_version(PyObject*, PyObject*) {
 PyMethodDef g_methods[] = {
     {"core_version", core_version, METH_NOARGS, "core_version() -> str"},
     {"fill_spectra", fill_spectra, METH_VARARGS,
-     "fill_spectra(paths, blocks, out, first_row, auto) -> list: single spectra into rows of out"},
+     "fill_spectra(paths, blocks, out, first_row, auto, meta) -> dict: single spectra into rows of out"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -18,19 +18,16 @@ spectra, and many uses never need it.
 
 from __future__ import annotations
 
-import math
 import os
-from datetime import datetime, timezone
 from collections.abc import Iterable, Sequence
-from concurrent.futures import Future, ThreadPoolExecutor
+from datetime import datetime, timezone
 from typing import TYPE_CHECKING, Any, Literal
 
 import numpy as np
 import numpy.typing as npt
 
-import kestrel
-from kestrel_tools import _native
-from kestrel_tools.metadata import FileInfo, Triple, file_info, primary_block, ranked_blocks
+from kestrel_tools._collection_fill import Fill, OnError, check_block, fill_interpolated, fill_same_axis
+from kestrel_tools.metadata import FileInfo, Triple, file_info
 from kestrel_tools.progress import Progress, ProgressArg
 from kestrel_tools.sources import PathArg, expand_sources
 
@@ -40,11 +37,7 @@ if TYPE_CHECKING:
 
 __all__ = ["Collection", "read_collection"]
 
-OnError = Literal["collect", "raise", "skip"]
 FloatArray = npt.NDArray[np.float64]
-
-# Axes agree when their ends differ by no more than this, relative to the larger end.
-AXIS_TOLERANCE = 1e-9
 
 
 class Collection:
@@ -125,191 +118,6 @@ def _coordinate(values: list[Any]) -> npt.NDArray[Any]:
     return np.array(["" if v is None else str(v) for v in values], dtype=str)
 
 
-# ----------------------------------------------------------------- reading
-
-
-class _Outcome:
-    """What became of one file: a row, or a reason."""
-
-    __slots__ = ("block", "reason", "error")
-
-    def __init__(self, block: Triple | None = None, reason: str | None = None,
-                 error: BaseException | None = None) -> None:
-        self.block, self.reason, self.error = block, reason, error
-
-
-def _reason(error: BaseException) -> str:
-    return f"{type(error).__name__}: {error}"
-
-
-def _no_block_error() -> ValueError:
-    return ValueError("the file holds no 2D data block that can be read")
-
-
-def _axis_error(npt_: int, fxv: float, lxv: float, ref: tuple[int, float, float]) -> ValueError:
-    return ValueError(f"x axis differs from the first file's: {npt_} points from {fxv!r} to {lxv!r}, "
-                      f"not {ref[0]} points from {ref[1]!r} to {ref[2]!r}")
-
-
-def _short_error(got: int, npt_: int) -> ValueError:
-    return ValueError(f"the data block ends after {got} of {npt_} values (the file is cut short)")
-
-
-def _same_axis(npt_: int, fxv: float, lxv: float, ref: tuple[int, float, float]) -> bool:
-    tolerance = AXIS_TOLERANCE * max(abs(ref[1]), abs(ref[2]))
-    return npt_ == ref[0] and abs(fxv - ref[1]) <= tolerance and abs(lxv - ref[2]) <= tolerance
-
-
-def _read_single(path: str, block: Triple | None) -> tuple[Triple, Any]:
-    """One file through the public API: (block, SingleDataReturn). Raises what it raises."""
-    if block is None:
-        listing = [b for b in kestrel.listContents(path) if b[1] == "2D"]
-        try:
-            block = primary_block(path, blocks=listing)
-        except ValueError:
-            raise _no_block_error() from None
-    result = kestrel.getOpusData(path, block)
-    npt_ = result.parameters["NPT"]
-    if len(result.y) < npt_:
-        raise _short_error(len(result.y), npt_)
-    return block, result
-
-
-class _Reader:
-    """Shared state of one read_collection call."""
-
-    def __init__(self, block: Triple | None, on_error: OnError) -> None:
-        self.block = block
-        self.candidates: list[Triple] = ranked_blocks(("2D",)) if block is None else [block]
-        self.on_error = on_error
-
-    def fail(self, path: str, error: BaseException) -> _Outcome:
-        if self.on_error == "raise":
-            error.add_note(f"while reading {path} into a collection")
-            raise error
-        return _Outcome(reason=_reason(error), error=error)
-
-
-def _fill_same_axis(reader: _Reader, paths: list[str], workers: int, bar: Progress,
-                    ) -> tuple[FloatArray, npt.NDArray[np.float32], list[_Outcome]]:
-    outcomes: list[_Outcome] = []
-    # The first readable file fixes the axis and the row width.
-    first = None
-    for index, path in enumerate(paths):
-        try:
-            first = (index, *_read_single(path, reader.block))
-        except Exception as error:  # noqa: BLE001 - every failure of a file is that file's
-            outcomes.append(reader.fail(path, error))
-        bar.advance()
-        if first is not None:
-            break
-    if first is None:
-        return np.empty(0), np.empty((0, 0), np.float32), outcomes
-    index, block, result = first
-    x = np.asarray(result.x, dtype=np.float64)
-    ref = (int(result.parameters["NPT"]), float(result.parameters["FXV"]), float(result.parameters["LXV"]))
-    rest = paths[index + 1:]
-    out = np.empty((1 + len(rest), x.size), dtype=np.float32)
-    out[0] = result.y[: x.size]
-    outcomes.append(_Outcome(block=block))
-
-    def batch(start: int, chunk: list[str]) -> list[tuple[str, int, int, float, float, object]]:
-        statuses: list[tuple[str, int, int, float, float, object]] = _native.fill_spectra(
-            chunk, reader.candidates, out, 1 + start, reader.block is None)
-        return statuses
-
-    size = max(1, min(256, math.ceil(len(rest) / (workers * 8)))) if rest else 1
-    starts = range(0, len(rest), size)
-    executor = ThreadPoolExecutor(workers) if workers > 1 else None
-    try:
-        if executor is not None:
-            futures: list[Future[list[tuple[str, int, int, float, float, object]]]] = [
-                executor.submit(batch, s, rest[s:s + size]) for s in starts]
-        for n, start in enumerate(starts):
-            statuses = futures[n].result() if executor is not None else batch(start, rest[start:start + size])
-            for offset, status in enumerate(statuses):
-                path = rest[start + offset]
-                row = 1 + start + offset
-                outcomes.append(_settle(reader, path, status, out, row, ref))
-            bar.advance(len(statuses))
-    finally:
-        if executor is not None:
-            executor.shutdown(wait=True, cancel_futures=True)
-    return x, out, outcomes
-
-
-def _settle(reader: _Reader, path: str, status: tuple[str, int, int, float, float, object],
-            out: npt.NDArray[np.float32], row: int, ref: tuple[int, float, float]) -> _Outcome:
-    """Turns one file's native status into a row or a failure."""
-    kind, block_index, npt_, fxv, lxv, detail = status
-    block = reader.candidates[block_index] if block_index >= 0 else None
-    if kind == "ok" or kind == "width":
-        if _same_axis(npt_, fxv, lxv, ref):
-            return _Outcome(block=block)
-        return reader.fail(path, _axis_error(npt_, fxv, lxv, ref))
-    if kind == "error":
-        assert isinstance(detail, BaseException)
-        return reader.fail(path, detail)
-    if kind == "no_block":
-        return reader.fail(path, _no_block_error())
-    if kind == "short":
-        assert isinstance(detail, int)
-        return reader.fail(path, _short_error(detail, npt_))
-    # "redo": the public API decides what this file gives.
-    try:
-        block, result = _read_single(path, reader.block)
-        params = result.parameters
-        if not _same_axis(len(result.y), float(params["FXV"]), float(params["LXV"]), ref):
-            raise _axis_error(len(result.y), float(params["FXV"]), float(params["LXV"]), ref)
-        out[row] = result.y
-        return _Outcome(block=block)
-    except Exception as error:  # noqa: BLE001
-        return reader.fail(path, error)
-
-
-def _fill_interpolated(reader: _Reader, paths: list[str], target: FloatArray, workers: int, bar: Progress,
-                       ) -> tuple[FloatArray, npt.NDArray[np.float32], list[_Outcome]]:
-    out = np.empty((len(paths), target.size), dtype=np.float32)
-
-    def one(row: int) -> _Outcome:
-        path = paths[row]
-        try:
-            block, result = _read_single(path, reader.block)
-        except Exception as error:  # noqa: BLE001
-            return _Outcome(reason=_reason(error), error=error)
-        x = np.asarray(result.x, dtype=np.float64)
-        y = np.asarray(result.y, dtype=np.float64)
-        if x.size > 1 and x[0] > x[-1]:
-            x, y = x[::-1], y[::-1]
-        # No extrapolation: outside the file's own range the row holds NaN.
-        out[row] = np.interp(target, x, y, left=np.nan, right=np.nan)
-        return _Outcome(block=block)
-
-    outcomes: list[_Outcome] = []
-    with ThreadPoolExecutor(workers) as executor:
-        for outcome, path in zip(executor.map(one, range(len(paths))), paths):
-            if outcome.error is not None:
-                outcome = reader.fail(path, outcome.error)
-            outcomes.append(outcome)
-            bar.advance()
-    return target, out, outcomes
-
-
-def _compact(out: npt.NDArray[np.float32], outcomes: Sequence[_Outcome]) -> npt.NDArray[np.float32]:
-    """Moves the good rows up over the failed ones, in place, and drops the tail."""
-    good = [i for i, o in enumerate(outcomes) if o.block is not None]
-    if len(good) == out.shape[0]:
-        return out
-    for dst, src in enumerate(good):
-        if dst != src:
-            out[dst] = out[src]
-    try:
-        out.resize((len(good), out.shape[1]), refcheck=False)  # the array is ours alone
-        return out
-    except ValueError:
-        return np.ascontiguousarray(out[: len(good)])
-
-
 def read_collection(sources: PathArg | Iterable[PathArg], block: str | Sequence[str] = "auto", *,
                     recursive: bool = False, axis: Literal["same"] | npt.ArrayLike = "same",
                     workers: int | None = None, progress: ProgressArg = False,
@@ -337,42 +145,20 @@ def read_collection(sources: PathArg | Iterable[PathArg], block: str | Sequence[
     """
     if on_error not in ("collect", "raise", "skip"):
         raise ValueError(f"on_error must be 'collect', 'raise' or 'skip', not {on_error!r}")
-    if isinstance(block, str):
-        if block != "auto":
-            raise ValueError(f"block must be 'auto' or a (type, dimensions, derivative) triple, not {block!r}")
-        chosen: Triple | None = None
-    else:
-        if len(block) != 3 or not all(isinstance(b, str) for b in block):
-            raise ValueError(f"block must be 'auto' or a (type, dimensions, derivative) triple, not {block!r}")
-        chosen = (block[0].upper(), block[1].upper(), block[2].upper())
-        if chosen[1] != "2D":
-            raise ValueError(f"a collection holds single spectra: {' '.join(chosen)} is not a 2D block")
-        if chosen not in ranked_blocks(("2D",)):
-            raise ValueError(f"{' '.join(chosen)} is not a block getOpusData reads")
+    chosen = check_block(block)
+    target = None
+    if not isinstance(axis, str):
+        target = np.asarray(axis, dtype=np.float64)
+        if target.ndim != 1:
+            raise ValueError(f"axis must be 'same' or a 1-D array, not an array of shape {target.shape}")
+    elif axis != "same":
+        raise ValueError(f"axis must be 'same' or a 1-D array, not {axis!r}")
     workers = max(1, workers if workers is not None else min(8, os.cpu_count() or 1))
-    paths = expand_sources(sources, recursive=recursive)
-    reader = _Reader(chosen, on_error)
-    with Progress(progress, total=len(paths), label="reading") as bar:
-        if isinstance(axis, str):
-            if axis != "same":
-                raise ValueError(f"axis must be 'same' or a 1-D array, not {axis!r}")
-            x, out, outcomes = _fill_same_axis(reader, paths, workers, bar)
+    fill = Fill(expand_sources(sources, recursive=recursive), chosen, on_error)
+    with Progress(progress, total=len(fill.paths), label="reading") as bar:
+        if target is None:
+            fill_same_axis(fill, workers, bar)
         else:
-            target = np.asarray(axis, dtype=np.float64)
-            if target.ndim != 1:
-                raise ValueError(f"axis must be 'same' or a 1-D array, not an array of shape {target.shape}")
-            x, out, outcomes = _fill_interpolated(reader, paths, target, workers, bar)
-    rows = _rows_of(outcomes, out.shape[0])
-    spectra = _compact(out, [outcomes[i] for i in rows])
-    files = [paths[i] for i, o in enumerate(outcomes) if o.block is not None]
-    blocks: list[Triple] = [o.block for o in outcomes if o.block is not None]
-    failed = [] if on_error == "skip" else [(paths[i], o.reason or "") for i, o in enumerate(outcomes)
-                                            if o.block is None]
-    return Collection(x, spectra, files, blocks, failed)
-
-
-def _rows_of(outcomes: Sequence[_Outcome], n_rows: int) -> list[int]:
-    """The outcomes that own a row of the matrix: the last n_rows of them.
-
-    Files that failed before the first readable file were never given a row."""
-    return list(range(len(outcomes) - n_rows, len(outcomes)))
+            fill_interpolated(fill, target, workers, bar)
+    failed = [] if on_error == "skip" else fill.failed()
+    return Collection(fill.x, fill.spectra(), fill.files(), fill.blocks(), failed)

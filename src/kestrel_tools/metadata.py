@@ -185,7 +185,9 @@ class _Fields:
         self.path = path
 
     def warn(self, name: str, what: str) -> None:
-        warnings.warn(f"{self.path}: {name}: {what}", MetadataWarning, stacklevel=4)
+        # Attributed to the caller's line, outside this package.
+        warnings.warn(f"{self.path}: {name}: {what}", MetadataWarning,
+                      skip_file_prefixes=(os.path.dirname(__file__),))
 
 
 def _parse_date(text: str) -> tuple[int, int, int] | None:
