@@ -2,8 +2,8 @@
 
 >>> from kestrel_tools import DEMO_FILE, read_collection
 >>> c = read_collection([DEMO_FILE, DEMO_FILE.with_name("missing.0")])
->>> c.spectra.shape, c.blocks, c.failed[0][1]
-((1, 200), [('AB', '2D', 'NONE')], "FileNotFoundError: [Errno 2] No such file or directory: '...missing.0'")
+>>> c.spectra.shape, c.blocks, c.failed[0][1].split(":")[0]
+((1, 1800), [('AB', '2D', 'NONE')], 'FileNotFoundError')
 
 How it reads: the first readable file fixes the x axis and the row width; the
 matrix is then allocated once and the other files are read straight into their
@@ -141,7 +141,7 @@ def read_collection(sources: PathArg | Iterable[PathArg], block: str | Sequence[
     >>> from kestrel_tools import DEMO_FILE
     >>> c = read_collection([DEMO_FILE] * 3, progress=lambda done, total: None)
     >>> c.spectra.shape, c.spectra.flags.c_contiguous, len(c.files)
-    ((3, 200), True, 3)
+    ((3, 1800), True, 3)
     """
     if on_error not in ("collect", "raise", "skip"):
         raise ValueError(f"on_error must be 'collect', 'raise' or 'skip', not {on_error!r}")

@@ -365,9 +365,9 @@ def file_info(path: str | os.PathLike[str], block: Sequence[str] | None = None) 
     """The metadata of `block` of the file (None: its primary block).
 
     >>> from kestrel_tools import DEMO_FILE
-    >>> info = file_info(DEMO_FILE)
+    >>> info = file_info(DEMO_FILE, ("AB", "2D", "NONE"))
     >>> info.acquired.isoformat(), info.instrument
-    ('2026-03-14T09:26:53.250000+01:00', 'kestrel demo FT-IR')
+    ('2026-12-09T10:15:00+01:00', 'Demo FT-IR')
 
     A file that cannot be read raises what getOpusData raises; a missing or
     malformed field only sets that field to None with a MetadataWarning.

@@ -12,7 +12,7 @@ stacked once).
 >>> from kestrel_tools import DEMO_FILE, to_pandas
 >>> frame = to_pandas(kestrel.getOpusData(str(DEMO_FILE), ("AB", "3D", "NONE")))
 >>> frame.shape, list(frame.columns[:3])
-((30, 202), ['y', 'x', 3999.6])
+((30, 202), ['x', 'y', 3100.0])
 """
 
 from __future__ import annotations
@@ -122,7 +122,7 @@ def to_pandas(result: Any) -> pandas.DataFrame:
     >>> from kestrel_tools import DEMO_REGIONS_FILE, to_pandas
     >>> frame = to_pandas(kestrel.getOpusData(str(DEMO_REGIONS_FILE), ("AB", "3D", "NONE")))
     >>> list(frame.columns[:4]), frame["region"].tolist()[::3]
-    (['region', 'x', 'y', 'start_time'], ['Region 1 (2 x 2)', 'Region 2 (3 points)', 'Region 2 (3 points)'])
+    (['region', 'x', 'y', 'start_time'], ['Region 1 (2 x 2)', 'Region 1 (2 x 2)', 'Region 2 (3 points)'])
     """
     return _BUILDERS[_class_name(result)](result)
 
