@@ -128,4 +128,4 @@ def test_real_files():
             wall_clock += abs(local_as_utc - srt) < 120.0 and offset != 0
         assert info.x_unit in ("cm-1", "points") and info.resolution > 0, path
         assert pickle.loads(pickle.dumps(info)) == info and isinstance(info, FileInfo)
-    assert wall_clock >= 10  # SRT is not a reliable epoch: why DAT/TIM come first
+    assert wall_clock >= 14  # SRT is not a reliable epoch: why DAT/TIM come first
