@@ -3,6 +3,7 @@
 import os
 import pathlib
 import pickle
+import signal
 import sys
 
 import numpy as np
@@ -99,6 +100,7 @@ def test_on_error_raise_and_skip(folder):
 
 
 @pytest.mark.skipif(sys.platform != "linux" or not hasattr(os, "fork"), reason="needs fork")
+@pytest.mark.filterwarnings("ignore:This process .* is multi-threaded:DeprecationWarning")
 def test_unreadable_file_fails_alone(tmp_path):
     """A file without read permission fails with PermissionError; the others are read. As root,
     permissions do not stop a read, so a forked child drops to an unprivileged user first."""
@@ -117,6 +119,7 @@ def test_unreadable_file_fails_alone(tmp_path):
             pid = os.fork()
             if pid == 0:  # the child: never returns into pytest
                 try:
+                    signal.alarm(30)  # a lock inherited mid-use must not hang the run: the child just dies
                     os.setgid(65534)
                     os.setuid(65534)
                     c = read_collection(folder, workers=1)
