@@ -11,7 +11,7 @@ import pytest
 
 import kestrel
 from kestrel_tools import read_collection
-from opusfile import opus, spectrum, data3d
+from opusfile import data3d, data_block, floats, opus, params, spectrum
 
 SAMPLES = pathlib.Path(__file__).resolve().parents[3] / "shared" / "opus-samples"
 rng = np.random.default_rng(7)
@@ -47,6 +47,9 @@ def folder(tmp_path):
         "g.0": good(rows[3], name="SSC"),                                  # no AB: its single channel
         "h.0": opus(data3d("AB", rows[:2].tolist(), FXV=4000.0, LXV=400.0)),  # a map only
         "i.0": good(rows[0][:8]),                                          # fewer points
+        "k.0": good(rows[1], NPT=16.0),                                    # numpy refuses a float NPT
+        "m.0": opus(data_block("AB", floats(rows[1])),                     # MNY missing
+                    params(dict(NPT=16, FXV=4000.0, LXV=400.0, MXY=1.0), name="AB")),
     }
     for name, data in files.items():
         (tmp_path / name).write_bytes(data)
@@ -63,6 +66,8 @@ def folder(tmp_path):
         (p["h.0"], "ValueError: the file holds no 2D data block that can be read"),
         (p["i.0"], "ValueError: " + axis.format(8, 4000.0)),
         (p["j.0"], f"IsADirectoryError: [Errno 21] Is a directory: {p['j.0']!r}"),
+        (p["k.0"], reason_of(lambda: kestrel.getOpusData(p["k.0"], ("AB", "2D", "NONE")))),
+        (p["m.0"], "KeyError: 'MNY'"),
     ]
     expected = [(p["a.0"], rows[0]), (p["b.1"], rows[1]), (p["f.0"], rows[2]), (p["g.0"], rows[3])]
     return tmp_path, expected, failed
@@ -80,7 +85,7 @@ def test_folder_with_bad_input(folder, workers):
     assert c.blocks == [("AB", "2D", "NONE")] * 3 + [("SSC", "2D", "NONE")]
     assert c.failed == failed
     assert np.array_equal(c.x, np.linspace(4000.0, 400.0, 16))
-    assert seen[0] == (0, 11) and seen[-1] == (11, 11)
+    assert seen[0] == (0, 13) and seen[-1] == (13, 13)
     recursive = read_collection(path, recursive=True, workers=workers)
     assert recursive.files == c.files + [str(path / "subfolder" / "k.0")]
 
