@@ -53,6 +53,7 @@ def folder(tmp_path):
     }
     for name, data in files.items():
         (tmp_path / name).write_bytes(data)
+    (tmp_path / ".DS_Store").write_bytes(b"hidden: left out")
     (tmp_path / "j.0").mkdir()                                             # a folder named like a file
     (tmp_path / "subfolder").mkdir()
     (tmp_path / "subfolder" / "k.0").write_bytes(good(rows[1]))
