@@ -28,6 +28,7 @@
 #include <cerrno>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "base/checked.hpp"
@@ -73,9 +74,10 @@ struct Fd {
   }
 };
 
-bool same_triple(const BlockTriple& a, const BlockTriple& b) {
-  return a.type == b.type && a.dimensions == b.dimensions && a.derivative == b.derivative;
-}
+// One string per triple, for the lookup of a listing entry's rank.
+std::string key_of(const BlockTriple& t) { return t.type + '\0' + t.dimensions + '\0' + t.derivative; }
+
+using Ranks = std::unordered_map<std::string, std::size_t>;
 
 std::optional<double> as_double(const ParamValue* v) {
   if (const auto* d = std::get_if<double>(v)) return *d;
@@ -84,8 +86,8 @@ std::optional<double> as_double(const ParamValue* v) {
 }
 
 // Runs without the GIL: touches nothing of Python.
-void fill_one(FileJob& job, const std::vector<BlockTriple>& blocks, const std::vector<Request>& requests, bool automatic,
-              float* row, std::int64_t width) {
+void fill_one(FileJob& job, const std::vector<BlockTriple>& blocks, const Ranks& rank,
+              const std::vector<Request>& requests, bool automatic, float* row, std::int64_t width) {
   // O_NONBLOCK: a FIFO among the files must not hang the batch.
   Fd file{::open(job.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
   if (file.fd < 0) {
@@ -114,15 +116,10 @@ void fill_one(FileJob& job, const std::vector<BlockTriple>& blocks, const std::v
     if (!opus.value()) return fail(Error::value("Can't process a non-Opus file"));
     auto directory = read_directory(cursor);
     if (!directory) return fail(std::move(directory).error());
-    const std::vector<BlockTriple> listing = list_contents(directory.value());
     chosen = blocks.size();
-    for (std::size_t i = 0; i < blocks.size() && chosen == blocks.size(); ++i) {
-      for (const BlockTriple& t : listing) {
-        if (same_triple(t, blocks[i])) {
-          chosen = i;
-          break;
-        }
-      }
+    for (const BlockTriple& t : list_contents(directory.value())) {
+      auto it = rank.find(key_of(t));
+      if (it != rank.end() && it->second < chosen) chosen = it->second;
     }
     if (chosen == blocks.size()) {
       job.status = Status::no_block;
@@ -210,9 +207,11 @@ Ref fill_spectra_impl(PyObject* args) {
   }
   std::vector<BlockTriple> blocks;
   std::vector<Request> requests;
+  Ranks rank;
   for (Py_ssize_t i = 0; i < n_blocks; ++i) {
     blocks.push_back(triple_of(PySequence_Fast_GET_ITEM(block_seq.get(), i)));
     requests.push_back(unwrap(check_request(blocks.back().type, blocks.back().dimensions, blocks.back().derivative)));
+    rank.try_emplace(key_of(blocks.back()), static_cast<std::size_t>(i));  // the first, best, place counts
   }
 
   if (!PyArray_Check(out_obj)) {
@@ -264,7 +263,7 @@ Ref fill_spectra_impl(PyObject* args) {
     for (std::size_t i = 0; i < jobs.size(); ++i) {
       if (!jobs[i].path_ok) continue;
       float* row = data + (static_cast<std::int64_t>(first_row) + static_cast<std::int64_t>(i)) * width;
-      fill_one(jobs[i], blocks, requests, automatic != 0, row, width);
+      fill_one(jobs[i], blocks, rank, requests, automatic != 0, row, width);
     }
   }
 
