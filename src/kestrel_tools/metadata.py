@@ -317,9 +317,16 @@ def _number(params: dict[str, ParamValue], keys: Sequence[str], name: str, field
 
 
 def _read_parameters(path: str, block: Triple) -> dict[str, ParamValue]:
-    # The one place that reads a block's parameters: getOpusData until a
-    # parameters-only plan of the native module is there.
-    parameters: dict[str, ParamValue] = kestrel.getOpusData(path, block).parameters
+    # The one place that reads a block's parameters: the native plan reads them
+    # without the data where the build has it, getOpusData otherwise.
+    from kestrel_tools import _native
+
+    plan = getattr(_native, "plan", None)
+    parameters: dict[str, ParamValue]
+    if plan is not None:
+        parameters = plan(path, block)["parameters"]
+    else:
+        parameters = kestrel.getOpusData(path, block).parameters
     return parameters
 
 
@@ -374,5 +381,6 @@ def file_info(path: str | os.PathLike[str], block: Sequence[str] | None = None) 
     """
     name = os.fspath(path)
     blocks = [(b[0], b[1], b[2]) for b in kestrel.listContents(name)]
-    chosen = primary_block(name, blocks=blocks) if block is None else (block[0], block[1], block[2])
+    chosen = primary_block(name, blocks=blocks) if block is None else (block[0].upper(), block[1].upper(),
+                                                                        block[2].upper())
     return info_from_parameters(name, blocks, chosen, _read_parameters(name, chosen))

@@ -64,7 +64,7 @@ def test_fields_units_kinds_and_missing_values(write):
         warnings.simplefilter("always")
         ifg = file_info(path, ("sifg", "2d", "none"))
         ab = file_info(path)
-    assert (ifg.x_unit, ifg.y_kind, ifg.scans, ifg.resolution) == ("points", "interferogram", 16, None)
+    assert (ifg.block, ifg.x_unit, ifg.y_kind, ifg.scans, ifg.resolution) == (("SIFG", "2D", "NONE"), "points", "interferogram", 16, None)
     assert (ab.block, ab.x_unit, ab.y_kind) == (("AB", "2D", "NONE"), "um", "transmittance")
     assert ab.as_dict()["block"] == "AB 2D NONE" and "parameters" not in ab.as_dict()
     assert ab.as_dict(parameters=True)["PLF"] == "TR"
