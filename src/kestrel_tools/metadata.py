@@ -29,7 +29,7 @@ import os
 import re
 import warnings
 from collections.abc import Iterable, Sequence
-from dataclasses import asdict, dataclass, field
+from dataclasses import dataclass, field, fields
 from datetime import datetime, timedelta, timezone
 from typing import Any, Literal
 
@@ -281,8 +281,7 @@ class FileInfo:
     def as_dict(self, *, parameters: bool = False) -> dict[str, Any]:
         """One flat row: every field but `blocks` and `parameters`, the block as
         "AB 2D NONE"; with parameters=True the raw parameters follow under their keys."""
-        row = asdict(self)
-        del row["blocks"], row["parameters"]
+        row = {f.name: getattr(self, f.name) for f in fields(self) if f.name not in ("blocks", "parameters")}
         row["block"] = " ".join(self.block)
         if parameters:
             row.update(self.parameters)
