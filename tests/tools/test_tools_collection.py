@@ -54,10 +54,11 @@ def folder(tmp_path):
     for name, data in files.items():
         (tmp_path / name).write_bytes(data)
     (tmp_path / ".DS_Store").write_bytes(b"hidden: left out")
+    os.mkfifo(tmp_path / "l.0")                                            # must not hang the batch
     (tmp_path / "j.0").mkdir()                                             # a folder named like a file
     (tmp_path / "subfolder").mkdir()
     (tmp_path / "subfolder" / "k.0").write_bytes(good(rows[1]))
-    p = {name: str(tmp_path / name) for name in [*files, "j.0"]}
+    p = {name: str(tmp_path / name) for name in [*files, "j.0", "l.0"]}
     axis = "x axis differs from the first file's: {} points from {} to 400.0, not 16 points from 4000.0 to 400.0"
     failed = [
         (p["0_notes.txt"], "ValueError: Can't process a non-Opus file"),
@@ -68,6 +69,7 @@ def folder(tmp_path):
         (p["i.0"], "ValueError: " + axis.format(8, 4000.0)),
         (p["j.0"], f"IsADirectoryError: [Errno 21] Is a directory: {p['j.0']!r}"),
         (p["k.0"], reason_of(lambda: kestrel.getOpusData(p["k.0"], ("AB", "2D", "NONE")))),
+        (p["l.0"], "ValueError: Can't process a non-Opus file"),
         (p["m.0"], "KeyError: 'MNY'"),
     ]
     expected = [(p["a.0"], rows[0]), (p["b.1"], rows[1]), (p["f.0"], rows[2]), (p["g.0"], rows[3])]
@@ -86,7 +88,7 @@ def test_folder_with_bad_input(folder, workers):
     assert c.blocks == [("AB", "2D", "NONE")] * 3 + [("SSC", "2D", "NONE")]
     assert c.failed == failed
     assert np.array_equal(c.x, np.linspace(4000.0, 400.0, 16))
-    assert seen[0] == (0, 13) and seen[-1] == (13, 13)
+    assert seen[0] == (0, 14) and seen[-1] == (14, 14)
     recursive = read_collection(path, recursive=True, workers=workers)
     assert recursive.files == c.files + [str(path / "subfolder" / "k.0")]
 
