@@ -5,6 +5,7 @@ spectrum of ~7,000 points with its sample and reference single channels and six
 parameter blocks) are written with the test writer, then read:
   - floor: open(path, "rb").read() of every file, the list split over 2 threads;
   - read_collection with 2 workers and with 1 worker (the matrix and the files' order checked);
+  - for context, the loop a user writes: getOpusData per file, then numpy.vstack;
 and, on the real sample files, file_info against getOpusData of their primary block.
 
     .venv/bin/python bench/bench_collection.py [--files N]
@@ -89,6 +90,8 @@ def collection_bench(n):
             cpu = time.process_time()
             one = min(one, best_time(lambda: read_collection(paths, workers=1), repeat=1))
             cpu_one = min(cpu_one, time.process_time() - cpu)
+        glue = best_time(lambda: np.vstack([kestrel.getOpusData(p, ("AB", "2D", "NONE")).y for p in paths]),
+                         repeat=3)
         tracemalloc.start()
         read_collection(paths, workers=2)
         peak = tracemalloc.get_traced_memory()[1]
@@ -98,6 +101,8 @@ def collection_bench(n):
         print(f"  read_collection, 2 workers: {two * 1e3:8.1f} ms  ({two / floor:.2f}x the floor; target <= 1.5x)")
         print(f"  read_collection, 1 worker:  {one * 1e3:8.1f} ms  (2 workers are {one / two:.2f}x faster;"
               " target >= 1.6x)")
+        print(f"  a getOpusData loop + vstack: {glue * 1e3:6.1f} ms  (what the glue costs: {glue / two:.1f}x"
+              " read_collection with 2 workers)")
         print(f"  CPU time: {cpu_one * 1e3:.1f} ms with 1 worker, {cpu_two * 1e3:.1f} ms with 2"
               f" ({cpu_one / n * 1e6:.1f} us per file)")
         print(f"  peak traced memory {peak / 2**20:.1f} MiB for a {matrix / 2**20:.1f} MiB matrix"
