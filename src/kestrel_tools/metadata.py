@@ -19,6 +19,13 @@ Acquisition time
     DAT/TIM are missing or unreadable (some instruments store the local wall
     clock in it as if it were UTC), and `acquired_from` says "SRT" then.
 
+Units and kinds
+    `x_unit` names DXU ("WN" -> "cm-1", "MI" -> "um", "PNT" -> "points", ...).
+    `y_kind` says what the values are, from the block type ("AB" ->
+    "absorbance", "SSC" -> "single channel", "SIFG" -> "interferogram"); PLF,
+    the result spectrum the acquisition was set to compute, decides only where
+    the block type does not: a file converted afterwards keeps the old setting.
+
 Missing or malformed fields never make `file_info` fail: the field is None and a
 `MetadataWarning` names the file and the field.
 """
@@ -137,9 +144,7 @@ _Y_KINDS = {
     "PW": "power", "POW": "power", "TRC": "trace", "ABARI": "absorbance", "TRARI": "transmittance",
 }
 
-# Blocks whose y is fixed by the block type: PLF describes the file's result
-# spectrum, not these (an interferogram of a transmittance measurement is
-# still an interferogram).
+# Raw data blocks, named with their sample (S) or reference (R) prefix.
 _RAW_KINDS = {"SC": "single channel", "IFG": "interferogram", "PH": "phase", "POW": "power", "TRC": "trace"}
 
 
@@ -344,10 +349,14 @@ def info_from_parameters(path: str, blocks: list[Triple], block: Triple,
     x_unit = x_unit_name(dxu) if isinstance(dxu, str) else None
     if x_unit is None:
         fields.warn("x_unit", "DXU is missing or not text")
+    # The stored block says what its values are. PLF is the result spectrum the
+    # acquisition was set to compute; a file converted afterwards keeps the old
+    # setting (a real AB block of absorbances up to 6 carries PLF=TR), so PLF
+    # decides only where the block type does not.
     kind = y_kind_name(block[0])
     plf = params.get("PLF")
-    if block[0].removesuffix("-CH2") in RESULT_SPECTRA and isinstance(plf, str):
-        kind = y_kind_name(plf) or kind
+    if kind is None and isinstance(plf, str):
+        kind = y_kind_name(plf)
     resolution = _number(params, ("RES",), "resolution", fields)
     return FileInfo(
         path=path,

@@ -56,7 +56,7 @@ def test_acquisition_time(write, fields, acquired, source, warns):
 
 
 def test_fields_units_kinds_and_missing_values(write):
-    """Named fields from their keys; an interferogram is one whatever PLF says; missing fields warn by name."""
+    """Named fields from their keys; the block type, not PLF, says what y is; missing fields warn by name."""
     blocks = spectrum("SIFG", [0.0, 1.0], FXV=0.0, LXV=1.0, DXU="PNT", DAT="01/02/2003", TIM="04:05:06 (GMT+0)")
     blocks += spectrum("AB", [1.0, 2.0], FXV=10.0, LXV=5.0, DXU="MI")
     blocks.append(params(kind=ACQUISITION, PLF="TR", RES="high", NSS=16, SNM="x"))
@@ -67,7 +67,7 @@ def test_fields_units_kinds_and_missing_values(write):
         ab = file_info(path)
     assert ifg.block == ("SIFG", "2D", "NONE")
     assert (ifg.x_unit, ifg.y_kind, ifg.scans, ifg.resolution) == ("points", "interferogram", 16, None)
-    assert (ab.block, ab.x_unit, ab.y_kind) == (("AB", "2D", "NONE"), "um", "transmittance")
+    assert (ab.block, ab.x_unit, ab.y_kind) == (("AB", "2D", "NONE"), "um", "absorbance")
     assert ab.as_dict()["block"] == "AB 2D NONE" and "parameters" not in ab.as_dict()
     assert ab.as_dict(parameters=True)["PLF"] == "TR"
     fields = {str(w.message).split(": ")[1] for w in caught}
