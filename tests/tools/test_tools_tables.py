@@ -115,3 +115,14 @@ def test_collect_command(tmp_path, capsys, suffix):
         with pytest.raises(SystemExit) as stop:
             kestrel_main(argv)
         assert stop.value.code == 2
+
+
+@pytest.mark.filterwarnings("ignore::kestrel_tools.MetadataWarning")
+@pytest.mark.parametrize("name", ["metadata", "progress", "collection", "tables", "sources"])
+def test_docstring_examples(name):
+    """The examples in the docstrings run as written."""
+    import doctest
+    import importlib
+
+    module = importlib.import_module(f"kestrel_tools.{name}")
+    assert doctest.testmod(module, optionflags=doctest.ELLIPSIS).failed == 0
