@@ -384,8 +384,10 @@ def file_info(path: str | os.PathLike[str], block: Sequence[str] | None = None) 
     >>> info.acquired.isoformat(), info.instrument
     ('2026-12-09T10:15:00+01:00', 'Demo FT-IR')
 
-    A file that cannot be read raises what getOpusData raises; a missing or
-    malformed field only sets that field to None with a MetadataWarning.
+    A file whose listing or parameters cannot be read raises what listContents
+    or getOpusData raise for it (values past the parameters are not needed, and
+    where the native plan is built they are not read); a missing or malformed
+    field only sets that field to None with a MetadataWarning.
     """
     name = os.fspath(path)
     blocks = [(b[0], b[1], b[2]) for b in kestrel.listContents(name)]
