@@ -31,6 +31,14 @@ _EXPORTS: dict[str, str] = {
     "expand_sources": "kestrel_tools.sources",
     "Progress": "kestrel_tools.progress",
     "to_pandas": "kestrel_tools.tables",
+    "KestrelBackendEntrypoint": "kestrel_tools.xarray_backend",
+    "open_dataset": "kestrel_tools.xarray_backend",
+    "to_xarray": "kestrel_tools.xarray_backend",
+    "write_csv": "kestrel_tools.export",
+    "write_jcamp": "kestrel_tools.export",
+    "write_netcdf": "kestrel_tools.export",
+    "write_parquet": "kestrel_tools.export",
+    "plot_result": "kestrel_tools.plot",
 }
 
 __all__ = sorted(_EXPORTS)

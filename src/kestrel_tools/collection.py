@@ -93,7 +93,7 @@ class Collection:
         for key in rows[0] if rows else ():
             if key != "path":
                 coords[key] = ("file", _coordinate([row[key] for row in rows]))
-        data: xarray.DataArray = xr.DataArray(self.spectra, dims=("file", x_name), coords=coords)
+        data: xarray.DataArray = xr.DataArray(self.spectra, dims=("file", x_name), coords=coords, name="spectra")
         return data
 
 

@@ -4,6 +4,8 @@ With no FILE it looks at the bundled demo file. `kestrel COMMAND ...` runs a
 subcommand (`kestrel COMMAND --help` tells more); each lives in a module of its own.
 """
 
+from __future__ import annotations
+
 import argparse
 import importlib
 import sys
@@ -11,11 +13,15 @@ import sys
 from kestrel_tools.data import DEMO_FILE
 from kestrel_tools.cli.export import write_csv
 from kestrel_tools.cli.images import show_pictures
-from kestrel_tools.cli.listing import READ_ERRORS, print_block, print_listing
+from kestrel_tools._read_errors import READ_ERRORS
+from kestrel_tools.cli.listing import print_block, print_listing
 
 
-def build_parser():
-    parser = argparse.ArgumentParser(prog="kestrel", description="Look inside OPUS spectroscopy files.")
+def build_parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog="kestrel", description="Look inside OPUS spectroscopy files.",
+        epilog="subcommands: " + ", ".join(f"kestrel {name} ..." for name in SUBCOMMANDS)
+        + " (each with --help)")
     parser.add_argument("file", nargs="?", help="an OPUS file (default: the bundled demo file)")
     parser.add_argument("--block", nargs=3, metavar=("TYPE", "DIMS", "DERIV"),
                         help="one data block, as listed (e.g. AB 2D NONE)")
@@ -27,13 +33,17 @@ def build_parser():
 # subcommand -> the module whose main(argv) -> int runs it
 SUBCOMMANDS: dict[str, str] = {
     "collect": "kestrel_tools.cli.collect_command",
+    "convert": "kestrel_tools.cli.convert",
+    "plot": "kestrel_tools.cli.plot",
+    "info": "kestrel_tools.cli.info",
 }
 
 
-def main(argv=None):
+def main(argv: list[str] | None = None) -> int:
     argv = sys.argv[1:] if argv is None else list(argv)
     if argv and argv[0] in SUBCOMMANDS:
-        return importlib.import_module(SUBCOMMANDS[argv[0]]).main(argv[1:])
+        status: int = importlib.import_module(SUBCOMMANDS[argv[0]]).main(argv[1:])
+        return status
     parser = build_parser()
     args = parser.parse_args(argv)
     path = args.file or str(DEMO_FILE)

@@ -1,12 +1,16 @@
 """Writes one 2D block as x,y CSV."""
 
+from __future__ import annotations
+
 import csv
 import sys
+from collections.abc import Sequence
+from typing import TextIO
 
 import kestrel
 
 
-def write_csv(path, triple, out=None):
+def write_csv(path: str, triple: Sequence[str], out: TextIO | None = None) -> None:
     result = kestrel.getOpusData(path, tuple(triple))
     if not hasattr(result, "y"):
         raise ValueError(f"{' '.join(triple)} is not a 2D block; CSV export takes single spectra")

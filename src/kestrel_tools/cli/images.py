@@ -1,7 +1,10 @@
 """The visible-light pictures of a file: listed after its data blocks, and
 written out one file each with --save-images."""
 
+from __future__ import annotations
+
 import pathlib
+from typing import Any
 
 import kestrel
 
@@ -9,7 +12,7 @@ import kestrel
 EXTENSIONS = {"jpeg": "jpg", "png": "png", "gif": "gif", "bmp": "bmp"}
 
 
-def describe(number, picture):
+def describe(number: int, picture: dict[str, Any]) -> str:
     """One line: number, title, type, size and stage position when known."""
     title = picture.get("Title", "(untitled)")
     if "image" in picture:
@@ -22,26 +25,27 @@ def describe(number, picture):
     return (line + "  " + "  ".join(position)).rstrip()
 
 
-def picture_file_name(path, number, picture):
+def picture_file_name(path: str, number: int, picture: dict[str, Any]) -> str:
     ext = EXTENSIONS.get(picture["imgext"], "bin")
     return f"{pathlib.Path(path).stem}_picture{number:03d}.{ext}"
 
 
-def save_pictures(path, pictures, directory):
+def save_pictures(path: str, pictures: list[dict[str, Any]], directory: str | pathlib.Path,
+                  ) -> list[pathlib.Path]:
     """Writes the data of every picture that has some; returns the paths written."""
-    directory = pathlib.Path(directory)
-    directory.mkdir(parents=True, exist_ok=True)
+    folder = pathlib.Path(directory)
+    folder.mkdir(parents=True, exist_ok=True)
     written = []
     for number, picture in enumerate(pictures, start=1):
         if "image" not in picture:
             continue
-        target = directory / picture_file_name(path, number, picture)
+        target = folder / picture_file_name(path, number, picture)
         target.write_bytes(picture["image"])
         written.append(target)
     return written
 
 
-def show_pictures(path, save_to=None):
+def show_pictures(path: str, save_to: str | None = None) -> None:
     """Lists the pictures of an OPUS file and optionally saves them."""
     if not kestrel.isOpusFile(path):
         return

@@ -1,14 +1,18 @@
 """What a file is, which data blocks it holds, and what each block contains."""
 
+from __future__ import annotations
+
+from typing import Any
+
 import kestrel
+
+from kestrel_tools._read_errors import READ_ERRORS
 
 # Parameters worth a glance, shown with their readable names.
 KEY_PARAMETERS = ("SNM", "INS", "RES", "NSS", "APF", "DAT", "TIM")
-READ_ERRORS = (OSError, ValueError, KeyError, IndexError, TypeError, AttributeError, ZeroDivisionError,
-               MemoryError, kestrel.struct_error)
 
 
-def print_listing(path):
+def print_listing(path: str) -> None:
     if not kestrel.isOpusFile(path):
         print(f"{path}: not an OPUS file")
         return
@@ -20,7 +24,7 @@ def print_listing(path):
         print(f"  {block_type:<10} {dimensions}  {derivative:<5} {describe_block(path, triple, names)}")
 
 
-def describe_block(path, triple, names):
+def describe_block(path: str, triple: tuple[str, str, str], names: dict[str, str]) -> str:
     try:
         result = kestrel.getOpusData(path, triple)
     except READ_ERRORS as error:
@@ -30,28 +34,28 @@ def describe_block(path, triple, names):
     return describe_3d(result)
 
 
-def x_range(result):
+def x_range(result: Any) -> str:
     unit = result.parameters.get("DXU", "")
     if len(result.x) == 0:
         return "no x values"
     return f"x {result.x[0]:.6g} .. {result.x[-1]:.6g} {unit}".rstrip()
 
 
-def describe_spectrum(result, names):
+def describe_spectrum(result: Any, names: dict[str, str]) -> str:
     text = f"{len(result.y)} points, {x_range(result)}"
     extras = [f"{names.get(k, k)}={result.parameters[k]}" for k in KEY_PARAMETERS if k in result.parameters]
     return text + ("; " + ", ".join(extras) if extras else "")
 
 
-def axis_span(values):
+def axis_span(values: Any) -> str:
     return f"{values[0]:.6g} .. {values[-1]:.6g}" if len(values) else "empty"
 
 
-def plural(n, word):
+def plural(n: int, word: str) -> str:
     return f"{n} {word}{'' if n == 1 else 's'}"
 
 
-def describe_3d(result):
+def describe_3d(result: Any) -> str:
     """The kind of a 3D block, its grid or regions, how many spectra or traces it holds, and its x range."""
     kind = type(result).__name__
     if kind == "ImageDataReturn":
@@ -77,7 +81,7 @@ def describe_3d(result):
     return f"{text}, {x_range(result)}".replace("spectrums", "spectra")
 
 
-def print_block(path, triple):
+def print_block(path: str, triple: tuple[str, str, str]) -> None:
     """One block: its description line, then the result's own description."""
     result = kestrel.getOpusData(path, triple)
     summary = describe_spectrum(result, kestrel.OpusDict()) if triple[1].upper() == "2D" else describe_3d(result)

@@ -1,0 +1,118 @@
+"""What a block looks like before its data is read: its kind, the shape of its
+main array and its axes (a *plan*), and how each result class of `kestrel`
+maps onto one.
+
+A plan is the dict that `kestrel_tools._native.plan` returns; `plan_of_result`
+builds the same dict from a result that is already in memory, so code written
+against plans works on both.
+
+>>> import kestrel
+>>> from kestrel_tools import DEMO_FILE
+>>> result = kestrel.getOpusData(str(DEMO_FILE), ("AB", "3D", "NONE"))
+>>> plan, cube = plan_of_result(result)
+>>> plan["kind"], plan["shape"], cube is result.spectra
+('image_map', (5, 6, 200), True)
+"""
+
+from __future__ import annotations
+
+from typing import Any, Literal, NotRequired, TypedDict
+
+import numpy as np
+from numpy.typing import NDArray
+
+import kestrel
+
+Kind = Literal["spectrum", "image_map", "trace_map", "series", "trace_series", "multi_region", "multi_region_trace"]
+
+# Kinds whose main array stacks the rows of every region; their first axis may
+# be read through a list of row numbers instead of a range.
+MULTI_REGION_KINDS: frozenset[str] = frozenset({"multi_region", "multi_region_trace"})
+TRACE_KINDS: frozenset[str] = frozenset({"trace_map", "trace_series", "multi_region_trace"})
+
+
+class RegionPlan(TypedDict):
+    """One region of a multi-region block: rows start..stop of the stacked array."""
+
+    title: str
+    start: int
+    stop: int
+    mapX: NDArray[np.float64]
+    mapY: NDArray[np.float64]
+    start_time: NDArray[np.float64] | None
+
+
+class Plan(TypedDict):
+    """The layout of one block; the optional keys belong to some kinds only."""
+
+    kind: Kind
+    shape: tuple[int, ...]
+    dtype: str
+    x: NDArray[np.float64]
+    parameters: dict[str, Any]
+    mapX: NotRequired[NDArray[np.float64]]
+    mapY: NotRequired[NDArray[np.float64]]
+    z: NotRequired[NDArray[np.float64]]
+    labels: NotRequired[list[str]]
+    regions: NotRequired[list[RegionPlan]]
+
+
+def plan_of_result(result: object) -> tuple[Plan, NDArray[np.float32]]:
+    """The plan of a `getOpusData` result and its main array (regions stacked).
+
+    Raises TypeError for anything that is not one of kestrel's result classes.
+    """
+    if not isinstance(result, kestrel.BaseDataReturn):
+        raise TypeError(f"expected a result of kestrel.getOpusData, got {type(result).__name__}")
+    r: Any = result
+    kind: Kind
+    if isinstance(r, kestrel.SingleDataReturn):
+        kind, data = "spectrum", np.asarray(r.y)
+    elif isinstance(r, kestrel.ImageDataReturn):
+        kind, data = "image_map", np.asarray(r.spectra)
+    elif isinstance(r, kestrel.ImageTRCDataReturn):
+        kind, data = "trace_map", np.asarray(r.traces)
+    elif isinstance(r, kestrel.TimeResolvedDataReturn):
+        kind, data = "series", np.asarray(r.spectra)
+    elif isinstance(r, kestrel.TimeResolvedTRCDataReturn):
+        kind, data = "trace_series", np.asarray(r.traces)
+    elif isinstance(r, kestrel.MultiRegionDataReturn):
+        kind, (data, regions) = "multi_region", _stack_regions(r.regions, len(r.x))
+    elif isinstance(r, kestrel.MultiRegionTRCDataReturn):
+        kind, (data, regions) = "multi_region_trace", _stack_regions(r.regions, len(r.labels))
+    else:
+        raise TypeError(f"no layout is known for {type(result).__name__}")
+    plan: Plan = {"kind": kind, "shape": data.shape, "dtype": "float32", "x": r.x, "parameters": r.parameters}
+    if kind in ("image_map", "trace_map"):
+        plan["mapX"], plan["mapY"] = r.mapX, r.mapY
+    if kind == "series":
+        plan["z"] = r.z
+    if kind in TRACE_KINDS:
+        plan["labels"] = list(r.labels)
+    if kind in MULTI_REGION_KINDS:
+        plan["regions"] = regions
+    return plan, data
+
+
+def _stack_regions(regions: list[Any], width: int) -> tuple[NDArray[np.float32], list[RegionPlan]]:
+    """All regions' rows in one array, and where each region's rows lie in it."""
+    plans: list[RegionPlan] = []
+    start = 0
+    for region in regions:
+        rows = len(region.spectra)
+        plans.append(RegionPlan(title=str(region.title), start=start, stop=start + rows,
+                                mapX=np.asarray(region.mapX, dtype=np.float64),
+                                mapY=np.asarray(region.mapY, dtype=np.float64),
+                                start_time=None if region.start_time is None
+                                else np.asarray(region.start_time, dtype=np.float64)))
+        start += rows
+    if not regions:
+        return np.empty((0, width), dtype=np.float32), plans
+    return np.concatenate([np.asarray(r.spectra, dtype=np.float32) for r in regions]), plans
+
+
+def normalise_plan(raw: dict[str, Any]) -> Plan:
+    """A plan as the native module returns it, with its shape as a tuple of ints."""
+    plan: Any = dict(raw)
+    plan["shape"] = tuple(int(n) for n in raw["shape"])
+    return plan  # type: ignore[no-any-return]

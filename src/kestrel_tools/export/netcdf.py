@@ -1,0 +1,77 @@
+"""Results and Collections as netCDF-4 files, through xarray and h5netcdf."""
+
+from __future__ import annotations
+
+import datetime as dt
+import json
+from typing import Any
+
+import numpy as np
+
+from kestrel_tools import _planned_api
+from kestrel_tools._optional import require
+from kestrel_tools.export._files import PathLike, replacing
+
+
+def write_netcdf(data: Any, path: PathLike) -> None:
+    """Write a result, a Collection or an xarray Dataset to `path` as netCDF-4.
+
+    Every kind of result is written with its coordinates (x, the map
+    coordinates, z, the trace labels, the region of each point) and its
+    parameters as attributes; read it back with ``xarray.open_dataset(path)``.
+    Attribute values netCDF cannot hold (None, booleans, nested containers,
+    datetimes) are stored as text; a dict attribute as JSON.
+
+    >>> import kestrel, kestrel_tools, tempfile, pathlib, xarray
+    >>> m = kestrel.getOpusData(str(kestrel_tools.DEMO_FILE), ("AB", "3D", "NONE"))
+    >>> out = pathlib.Path(tempfile.mkdtemp()) / "map.nc"
+    >>> write_netcdf(m, out)
+    >>> with xarray.open_dataset(out) as ds:
+    ...     ds["spectra"].shape
+    (5, 6, 200)
+    """
+    xr = require("xarray", "netcdf")
+    require("h5netcdf", "netcdf")
+    require("h5py", "netcdf")  # the HDF5 library under h5netcdf
+    dataset = data if isinstance(data, xr.Dataset) else _planned_api.to_xarray(data)
+    dataset = _storable(dataset)
+    with replacing(path) as temporary:
+        dataset.to_netcdf(temporary, engine="h5netcdf", invalid_netcdf=False)
+
+
+def _storable(dataset: Any) -> Any:
+    """A copy whose attributes and object-typed text variables netCDF accepts."""
+    dataset = dataset.copy(deep=False)
+    dataset.attrs = _attrs(dataset.attrs)
+    for name in list(dataset.variables):
+        variable = dataset[name].variable
+        variable.attrs = _attrs(variable.attrs)
+        if variable.dtype == object:
+            # Object arrays of text become variable-length strings; None becomes "".
+            dataset[name] = variable.copy(data=np.array(
+                ["" if v is None else str(v) for v in variable.values.reshape(-1)], dtype=object,
+            ).reshape(variable.shape))
+    return dataset
+
+
+def _attrs(attrs: dict[Any, Any]) -> dict[str, Any]:
+    return {str(key): _attr_value(value) for key, value in attrs.items()}
+
+
+def _attr_value(value: Any) -> Any:
+    if isinstance(value, bool) or value is None:
+        return str(value)
+    if isinstance(value, (str, int, float, np.number)):
+        return value
+    if isinstance(value, (dt.datetime, dt.date)):
+        return value.isoformat()
+    if isinstance(value, np.ndarray) and value.dtype.kind in "fiu":
+        return value
+    if isinstance(value, (list, tuple)) and all(isinstance(v, str) for v in value):
+        return list(value)
+    if isinstance(value, (list, tuple)) and value and all(
+            isinstance(v, (int, float)) and not isinstance(v, bool) for v in value):
+        return np.asarray(value)
+    if isinstance(value, dict):
+        return json.dumps(value, default=str)
+    return str(value)

@@ -1,0 +1,73 @@
+"""open_dataset: a block of an OPUS file as a lazy xarray Dataset."""
+
+from __future__ import annotations
+
+import os
+from collections.abc import Iterable, Mapping, Sequence
+from typing import TYPE_CHECKING, Any
+
+from kestrel_tools import _windows
+from kestrel_tools._optional import require
+from kestrel_tools.xarray_backend.labels import labels_of
+from kestrel_tools.xarray_backend.source import acquisition, file_path, naming_file, resolve_block
+
+if TYPE_CHECKING:
+    import xarray
+
+FILE_ATTRS = ("block", "source", "acquired", "acquired_from")
+
+
+def open_dataset(path: str | os.PathLike[str], block: str | Sequence[str] = "auto", *,
+                 chunks: int | str | Mapping[str, Any] | None = None) -> xarray.Dataset:
+    """One block of the file at `path` as a Dataset whose data are read lazily.
+
+    Indexing the data variable ("spectrum", "spectra" or "traces") reads only
+    the window it needs; with `chunks` (anything ``xarray.open_dataset`` takes,
+    e.g. ``{"y": 32, "x": 32}``) it is a Dask array whose chunks each read their
+    own window, on whichever worker runs them. Coordinates and attributes are
+    those of ``to_xarray``; the Dataset's own attributes name the file, the
+    block and the acquisition time. `block` is a triple as ``listContents``
+    gives it, or "auto" for the file's primary block. The same is reached
+    through ``xarray.open_dataset(path, engine="kestrel", block=...)``.
+
+    >>> from kestrel_tools import DEMO_FILE
+    >>> ds = open_dataset(DEMO_FILE)
+    >>> ds.spectra.dims, ds.spectra.shape
+    (('y', 'x', 'wavenumber'), (5, 6, 200))
+    >>> ds.spectra.isel(y=1, x=slice(0, 2)).values.shape    # reads one window
+    (2, 200)
+    """
+    xr = require("xarray", "xarray")
+    if chunks is not None:
+        require("dask.array", "dask")
+    from kestrel_tools.xarray_backend.entrypoint import KestrelBackendEntrypoint
+
+    dataset: xarray.Dataset = xr.open_dataset(file_path(path), engine=KestrelBackendEntrypoint, block=block,
+                                              chunks=chunks)
+    return dataset
+
+
+def lazy_dataset(path: str | os.PathLike[str], block: str | Sequence[str] = "auto",
+                 drop_variables: str | Iterable[str] | None = None) -> xarray.Dataset:
+    """The Dataset of `block` with a lazy data variable: the plan is read now, the data later."""
+    xr = require("xarray", "xarray")
+    from xarray.core import indexing
+
+    from kestrel_tools.xarray_backend.lazy_array import KestrelBackendArray
+
+    source = file_path(path)
+    with naming_file(source):
+        triple = resolve_block(source, block)
+    with naming_file(source, triple):
+        plan = _windows.plan(source, triple)
+        acquired = acquisition(plan["parameters"])
+    labels = labels_of(plan, triple, source, acquired)
+    lazy = KestrelBackendArray(source, triple, plan["kind"], plan["shape"])
+    dropped = {drop_variables} if isinstance(drop_variables, str) else set(drop_variables or ())
+    variables = {} if labels.name in dropped else {
+        labels.name: xr.Variable(labels.dims, indexing.LazilyIndexedArray(lazy), labels.attrs)}
+    coords = {name: xr.Variable(c.dims, c.values, c.attrs) for name, c in labels.coords.items()
+              if name not in dropped}
+    attrs = {key: value for key, value in labels.attrs.items() if key in FILE_ATTRS}
+    dataset: xarray.Dataset = xr.Dataset(variables, coords=coords, attrs=attrs)
+    return dataset

@@ -1,0 +1,47 @@
+"""The lazy array behind a Dataset opened with the kestrel engine: indexing it
+reads one window of the file, never the whole block.
+
+It holds the path, the block and the shape, no open file, so it pickles and
+each Dask task reads its own chunk wherever it runs. Imported only by code that
+already needs xarray.
+"""
+
+from __future__ import annotations
+
+from typing import Any
+
+import numpy as np
+from numpy.typing import NDArray
+from xarray.backends import BackendArray
+from xarray.core import indexing
+
+from kestrel_tools import _windows
+from kestrel_tools._layout import MULTI_REGION_KINDS
+from kestrel_tools.xarray_backend.source import Block, naming_file
+from kestrel_tools.xarray_backend.windowing import pick, window_of
+
+
+class KestrelBackendArray(BackendArray):
+    """The main array of one block of one file, read window by window."""
+
+    def __init__(self, path: str, block: Block, kind: str, shape: tuple[int, ...]) -> None:
+        self.path = path
+        self.block = block
+        self.kind = kind
+        self.shape = shape
+        self.dtype = np.dtype(np.float32)
+
+    def __getitem__(self, key: indexing.ExplicitIndexer) -> Any:
+        return indexing.explicit_indexing_adapter(key, self.shape, indexing.IndexingSupport.OUTER, self._read)
+
+    def _read(self, key: tuple[Any, ...]) -> NDArray[np.float32]:
+        window, then = window_of(key, self.shape, rows_by_number=self.kind in MULTI_REGION_KINDS)
+        sizes = tuple(len(w) if isinstance(w, np.ndarray) else w[1] - w[0] for w in window)
+        out = np.empty(sizes, dtype=np.float32)
+        if out.size:
+            with naming_file(self.path, self.block):
+                _windows.read_window(self.path, self.block, window, out)
+        return pick(out, then)
+
+    def __repr__(self) -> str:
+        return f"KestrelBackendArray({self.path!r}, {self.block}, shape={self.shape})"
