@@ -103,7 +103,8 @@ def test_collect_command(tmp_path, capsys, suffix):
             assert array.dims == ("file", "wavenumber") and np.array_equal(array.values, values)
     else:
         frame = pd.read_csv(out) if suffix == ".csv" else pd.read_parquet(out)
-        assert len(frame) == 2 and np.allclose(frame[["10.0", "9.0", "8.0", "7.0"]].to_numpy(), values)
+        assert frame["file"].tolist() == [str(tmp_path / "s0.0"), str(tmp_path / "s1.0")]
+        assert np.array_equal(frame.iloc[:, 1:].to_numpy(np.float32), values)
     (tmp_path / "broken.0").write_bytes(b"\x0a\x0a\xfe\xfe")
     capsys.readouterr()
     assert kestrel_main(["collect", str(tmp_path), "--out", str(out)]) == 1

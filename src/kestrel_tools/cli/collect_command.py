@@ -1,7 +1,8 @@
 """kestrel collect DIR_OR_GLOB... --out FILE.csv|.parquet|.nc
 
-Reads the single spectrum of every file into one table (one row per file:
-metadata columns, then one column per x value) and writes it. Failed files are
+Reads the single spectrum of every file into one matrix and writes it with the
+export writers: CSV and Parquet one row per file (its path, then one column per
+x value), netCDF with the files' metadata as coordinates. Failed files are
 listed on stderr. Exit status: 0 all read, 1 a file could not be read, 2 usage.
 """
 
@@ -31,19 +32,10 @@ def build_parser() -> argparse.ArgumentParser:
 
 
 def _write(collection: Collection, out: pathlib.Path) -> None:
-    # Kept minimal on purpose: the export package's writers can take its place.
-    suffix = out.suffix.lower()
-    if suffix == ".nc":
-        array = collection.to_xarray()
-        array.name = "spectra"
-        array.to_netcdf(out, engine="h5netcdf")
-        return
-    frame = collection.to_pandas()
-    if suffix == ".csv":
-        frame.to_csv(out, index=False)
-    else:
-        frame.columns = [str(c) for c in frame.columns]  # parquet wants text column names
-        frame.to_parquet(out, engine="pyarrow", index=False)
+    from kestrel_tools.export import write_csv, write_netcdf, write_parquet
+
+    writers = {".csv": write_csv, ".parquet": write_parquet, ".nc": write_netcdf}
+    writers[out.suffix.lower()](collection, out)
 
 
 def main(argv: list[str]) -> int:
@@ -67,7 +59,7 @@ def main(argv: list[str]) -> int:
     if len(collection):
         try:
             _write(collection, out)
-        except (OSError, ImportError) as error:
+        except (OSError, ImportError, ValueError) as error:
             print(f"kestrel collect: {out}: {type(error).__name__}: {error}", file=sys.stderr)
             return 1
         print(f"kestrel collect: {len(collection)} spectra x {collection.x.size} points -> {out}", file=sys.stderr)
