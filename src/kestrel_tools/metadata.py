@@ -38,7 +38,7 @@ import warnings
 from collections.abc import Iterable, Sequence
 from dataclasses import dataclass, field, fields
 from datetime import datetime, timedelta, timezone
-from typing import Any, Literal
+from typing import Any, Literal, Protocol
 
 import kestrel
 
@@ -48,6 +48,7 @@ ParamValue = int | float | str
 __all__ = [
     "FileInfo",
     "MetadataWarning",
+    "acquisition",
     "file_info",
     "primary_block",
     "ranked_blocks",
@@ -183,6 +184,10 @@ _TIME = re.compile(
 )
 
 
+class _Warner(Protocol):
+    def warn(self, name: str, what: str) -> None: ...
+
+
 class _Fields:
     """Collects the warnings of one file_info call, each naming file and field."""
 
@@ -216,7 +221,7 @@ def _parse_offset(sign: str, hours: str, decimal: str | None, minutes: str | Non
     return -span if sign == "-" else span
 
 
-def acquisition_time(dat: object, tim: object, fields: _Fields) -> datetime | None:
+def acquisition_time(dat: object, tim: object, fields: _Warner) -> datetime | None:
     """DAT + TIM with TIM's UTC offset, or None with a warning saying why."""
     if not isinstance(dat, str) or not isinstance(tim, str):
         missing = "DAT" if not isinstance(dat, str) else "TIM"
@@ -253,6 +258,30 @@ def _from_srt(srt: object) -> datetime | None:
     if isinstance(srt, (int, float)) and 0 < srt < 4102444800:
         return datetime.fromtimestamp(float(srt), tz=timezone.utc)
     return None
+
+
+class _Silent:
+    def warn(self, name: str, what: str) -> None:
+        pass
+
+
+def acquisition(parameters: dict[str, ParamValue], fields: _Warner | None = None,
+                ) -> tuple[datetime | None, Literal["DAT/TIM", "SRT"] | None]:
+    """(acquisition time, where it came from) from parameters already read.
+
+    DAT/TIM first, SRT only when they give nothing. Silent unless `fields`
+    (the warning collector of file_info) is given.
+
+    >>> acquisition({"DAT": "03/05/2019", "TIM": "13:34:44.641 (GMT-4)"})[0].isoformat()
+    '2019-05-03T13:34:44.641000-04:00'
+    >>> acquisition({"TIM": "13:34:44", "SRT": 1556890484.5})
+    (datetime.datetime(2019, 5, 3, 13, 34, 44, 500000, tzinfo=datetime.timezone.utc), 'SRT')
+    """
+    acquired = acquisition_time(parameters.get("DAT"), parameters.get("TIM"), fields or _Silent())
+    if acquired is not None:
+        return acquired, "DAT/TIM"
+    acquired = _from_srt(parameters.get("SRT"))
+    return acquired, ("SRT" if acquired is not None else None)
 
 
 # ----------------------------------------------------------------- FileInfo
@@ -338,11 +367,7 @@ def info_from_parameters(path: str, blocks: list[Triple], block: Triple,
                          params: dict[str, ParamValue]) -> FileInfo:
     """A FileInfo from parameters already read (collections reuse this)."""
     fields = _Fields(path)
-    acquired = acquisition_time(params.get("DAT"), params.get("TIM"), fields)
-    acquired_from: Literal["DAT/TIM", "SRT"] | None = "DAT/TIM"
-    if acquired is None:
-        acquired = _from_srt(params.get("SRT"))
-        acquired_from = "SRT" if acquired is not None else None
+    acquired, acquired_from = acquisition(params, fields)
     reference = block[0].startswith("R")
     scans = _number(params, ("ARS", "NSR") if reference else ("ASS", "NSS"), "scans", fields)
     dxu = params.get("DXU")
