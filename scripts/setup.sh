@@ -54,6 +54,6 @@ pip_step() {
     exit 1
   fi
 }
-pip_step install "scikit-build-core>=0.10" "numpy>=2.0" "pytest>=8" ninja
+pip_step install "scikit-build-core>=0.11" "numpy>=2.0" "pytest>=8" ninja
 pip_step install --no-build-isolation -Cbuild-dir=build/wheel ".[test]"
 "$venv/bin/python" -c "import kestrel, kestrel_tools._native" || { echo "setup: kestrel does not import" >&2; exit 1; }

@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
 # Sets everything up, then runs the whole test suite: the core's C++ tests, the
-# Python tests, the fuzz harnesses replayed over the seed corpus and the
-# regressions, the Python tests again under ASan/UBSan, and short fuzz runs of
-# the core (libFuzzer) and of the Python API (mutated seeds under ASan/UBSan).
+# Python tests, the same tests against the installed manylinux wheel with the
+# typing checks (stubtest, mypy --strict), the core's C++ tests cross-compiled for
+# Windows and run under wine, the documentation build, the fuzz harnesses
+# replayed over the seed corpus and the regressions, the Python tests again under
+# ASan/UBSan, and short fuzz runs of the core (libFuzzer) and of the Python API
+# (mutated seeds under ASan/UBSan).
 # KESTREL_FUZZ_SMOKE_SECONDS sets the core fuzz run's budget (0 skips both).
+# `--quick`: set-up, the C++ tests and the Python tests only (the edit-test loop).
 set -euo pipefail
+quick=0
+[ "${1:-}" = --quick ] && quick=1
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 times=()
@@ -34,11 +40,21 @@ cmake -S . -B build/core-tests -G Ninja -DCMAKE_MAKE_PROGRAM="$venv/bin/ninja" \
 cmake --build build/core-tests -j 2
 ctest --test-dir build/core-tests --output-on-failure
 
-stage "fuzz replay: seed corpus and regressions through every harness (ASan/UBSan)"
-bash scripts/fuzz.sh replay
-
 stage "Python tests"
 "$venv/bin/python" -m pytest -q tests
+[ $quick -eq 0 ] || exit 0
+
+stage "wheel: manylinux build, tests in a fresh venv, stubtest, mypy --strict"
+bash scripts/test_wheel.sh
+
+stage "Windows: the core and its C++ tests built with mingw-w64, run under wine"
+bash scripts/test_windows_core.sh
+
+stage "documentation (warnings are errors)"
+bash scripts/docs.sh
+
+stage "fuzz replay: seed corpus and regressions through every harness (ASan/UBSan)"
+bash scripts/fuzz.sh replay
 
 stage "Python tests under ASan/UBSan"
 bash scripts/sanitize.sh

@@ -1,5 +1,7 @@
 """The kestrel command lists the pictures of a file and saves them."""
 
+import pytest
+
 from kestrel_tools.cli.__main__ import main
 from opusfile import ImageDir, Picture, bmp, image_block, jpeg, opus, spectrum
 
@@ -23,3 +25,15 @@ def test_damaged_image_block_is_reported(write, capsys):
     path = write(opus(image_block(ImageDir(entries={"Z00": None}), Picture(bmp()))))
     assert main([path]) == 1
     assert capsys.readouterr().err.endswith("KeyError: 'Z00'\n")
+
+
+@pytest.mark.parametrize("content, message", [
+    (b"root:x:0:0:root:/root:/bin/bash\n", "not an OPUS file"), (b"", "not an OPUS file"),
+    (None, "FileNotFoundError"),
+])
+def test_a_file_that_cannot_be_read_is_a_failure(write, tmp_path, capsys, content, message):
+    """A file that is not an OPUS file fails the command like a missing one, with nothing on standard output."""
+    path = write(content) if content is not None else str(tmp_path / "absent.0")
+    assert main([path]) == 1
+    captured = capsys.readouterr()
+    assert captured.out == "" and captured.err.startswith(f"kestrel: {path}: {message}")

@@ -1,6 +1,7 @@
 """isOpusFile and listContents over the header, directory and 64-bit extension."""
 
 import os
+import pathlib
 import struct
 import tracemalloc
 
@@ -24,18 +25,35 @@ def test_is_opus_file(write, data, expected):
     assert kestrel.isOpusFile(write(data)) is expected
 
 
+class PathLike:
+    """An os.PathLike that is not a pathlib path."""
+
+    def __init__(self, path):
+        self.path = path
+
+    def __fspath__(self):
+        return self.path
+
+    def __repr__(self):
+        return f"PathLike({self.path!r})"
+
+
 @pytest.mark.parametrize("path, error", [
     ("/nonexistent/kestrel.0", FileNotFoundError), ("/", IsADirectoryError), (None, TypeError), (3.5, TypeError),
-])
+    (pathlib.Path("/nonexistent/kestrel.0"), FileNotFoundError), (pathlib.Path("/"), IsADirectoryError),
+    (PathLike("/nonexistent/kestrel.0"), FileNotFoundError), (PathLike(b"/"), IsADirectoryError),
+    (PathLike(3), TypeError), (b"/nonexistent/kestrel.0", FileNotFoundError),
+], ids=repr)
 @pytest.mark.parametrize("func", ["isOpusFile", "listContents"])
 def test_open_errors_are_pythons(func, path, error):
-    """Whatever open(path, "rb") raises reaches the caller unchanged."""
+    """Whatever open(path, "rb") raises reaches the caller unchanged: a path object is named by its str."""
     with pytest.raises(error) as info:
         getattr(kestrel, func)(path)
-    try:
+    with pytest.raises(error) as expected:
         open(path, "rb")
-    except Exception as expected:
-        assert type(info.value) is type(expected) and str(info.value) == str(expected)
+    assert type(info.value) is type(expected.value) and str(info.value) == str(expected.value)
+    assert getattr(info.value, "filename", None) == getattr(expected.value, "filename", None)
+    assert type(getattr(info.value, "filename", None)) is type(getattr(expected.value, "filename", None))
 
 
 def test_path_like_and_bytes_paths_are_accepted(write, tmp_path):
@@ -43,6 +61,78 @@ def test_path_like_and_bytes_paths_are_accepted(write, tmp_path):
     path = write(opus(spectrum("AB", [1.0])))
     assert kestrel.listContents(pathlib.Path(path)) == [("AB", "2D", "NONE")]
     assert kestrel.isOpusFile(os.fsencode(path)) is True
+
+
+# ---------------------------------------------------------------- pipes and devices
+
+@pytest.mark.parametrize("call, expected", [
+    (lambda p: kestrel.isOpusFile(p), False),
+    (lambda p: kestrel.getVisImages(p), []),
+    (lambda p: kestrel.listContents(p), ValueError("Can't process a non-Opus file")),
+    (lambda p: kestrel.getOpusData(p, ("AB", "2D", "NONE")), ValueError("Can't process a non-Opus file")),
+], ids=["isOpusFile", "getVisImages", "listContents", "getOpusData"])
+def test_endless_device_is_read_only_as_far_as_needed(call, expected):
+    """/dev/zero never ends: only the bytes the reading asks for are taken from it."""
+    if not os.path.exists("/dev/zero"):
+        pytest.skip("no /dev/zero")
+    if isinstance(expected, Exception):
+        with pytest.raises(type(expected), match=f"^{expected}$"):
+            call("/dev/zero")
+    else:
+        assert call("/dev/zero") == expected
+
+
+FIFO_SCRIPT = """
+import os, sys, threading, time
+import kestrel
+
+fifo, call, payload = sys.argv[1], sys.argv[2], bytes.fromhex(sys.argv[3])
+result = []
+reader = threading.Thread(target=lambda: result.append(getattr(kestrel, call)(fifo)))
+reader.start()
+fd = os.open(fifo, os.O_WRONLY)      # returns once the reader has opened its end
+time.sleep(0.2)                      # the reader now waits for bytes
+os.write(fd, payload)                # needs the lock: a reader holding it while it waits would stop us here
+reader.join()                        # the writer stays open: the reader must not wait for the end
+os.close(fd)
+print(repr(result[0]))
+"""
+
+
+@pytest.mark.parametrize("call, payload, expected", [
+    ("isOpusFile", MAGIC, "True"),
+    ("isOpusFile", b"\0\0\0\0", "False"),
+    ("listContents", opus(spectrum("AB", [1.0, 2.0])), "[('AB', '2D', 'NONE')]"),
+], ids=["magic", "not-magic", "listing"])
+def test_fifo_is_read_on_demand_without_holding_the_lock(tmp_path, call, payload, expected):
+    """A FIFO whose writer stays open: the answer comes from the bytes asked for, and other threads run meanwhile."""
+    import subprocess
+    import sys
+    if not hasattr(os, "mkfifo"):
+        pytest.skip("no FIFOs here")
+    fifo = tmp_path / "pipe.0"
+    os.mkfifo(fifo)
+    # The timeout only stops a hung child; a correct reader finishes at once.
+    done = subprocess.run([sys.executable, "-c", FIFO_SCRIPT, str(fifo), call, payload.hex()],
+                          capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.strip() == expected
+
+
+def test_fifo_carrying_a_whole_file_reads_as_the_file(tmp_path, write):
+    """A file piped through a FIFO (by another process) gives what the file itself gives."""
+    import subprocess
+    import sys
+    if not hasattr(os, "mkfifo"):
+        pytest.skip("no FIFOs here")
+    source = write(opus(spectrum("AB", [1.0, 2.0, 3.0], FXV=10.0, LXV=0.0)))
+    fifo = tmp_path / "pipe.0"
+    os.mkfifo(fifo)
+    copy = "import sys; open(sys.argv[2], 'wb').write(open(sys.argv[1], 'rb').read())"
+    with subprocess.Popen([sys.executable, "-c", copy, source, str(fifo)]) as writer:
+        r = kestrel.getOpusData(str(fifo), ("AB", "2D", "NONE"))
+    assert writer.returncode == 0
+    assert r.x.tolist() == [10.0, 5.0, 0.0] and r.y.tolist() == [1.0, 2.0, 3.0]
 
 
 @pytest.mark.parametrize("data", [b"", b"\x00\x01\x02\x03", b"not an opus file at all"])

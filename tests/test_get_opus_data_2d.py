@@ -1,6 +1,7 @@
 """getOpusData: request checks, block selection, parameter merge and 2D spectra."""
 
 import struct
+import warnings
 
 import numpy as np
 import pytest
@@ -36,6 +37,56 @@ def test_request_errors(ab_file, request_, message):
     with pytest.raises(ValueError) as info:
         kestrel.getOpusData(ab_file, request_)
     assert str(info.value) == message
+
+
+class Upper:
+    """An item whose upper() returns anything at all."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def upper(self):
+        return self.value
+
+
+class Shout:
+    """Joins a str from the right with a text of its own."""
+
+    def __radd__(self, other):
+        return other + "SHOUT"
+
+
+class Text(str):
+    def upper(self):
+        return Text(str.upper(self))
+
+
+def concat_error(kind):
+    return f'can only concatenate str (not "{kind}") to str'
+
+
+@pytest.mark.parametrize("request_, error, message", [
+    ((b"ab", "4d", "none"), ValueError, DIMS_MSG.format("4D")),   # only the failing value is joined to the text
+    (("xy", "2d", b"none"), ValueError, TYPE_MSG.format("XY")),
+    ((b"ab", "2d", "none"), TypeError, concat_error("bytes")),     # b"AB" is not the name "AB"
+    (("ab", b"2d", "none"), TypeError, concat_error("bytes")),
+    (("ab", "2d", b"none"), TypeError, concat_error("bytes")),
+    (("ab", Upper(["2D"]), "none"), TypeError, concat_error("list")),
+    ((Upper(["AB"]), "2d", "none"), TypeError, "unhashable type: 'list'"),
+    ((Upper(4), "2d", "none"), TypeError, concat_error("int")),
+    (("ab", Upper(Shout()), Upper(None)), ValueError, "Incorrect dimensions: SHOUT. Dimensions need to be either 2D or 3D"),
+    ((Upper(Shout()), "2D", Upper(None)), ValueError, TYPE_MSG.format("SHOUT")),
+])
+def test_request_checks_use_the_upper_results_as_they_are(ab_file, request_, error, message):
+    """Each check looks at its own item, in order, with Python's membership tests and concatenation."""
+    with pytest.raises(error) as info:
+        kestrel.getOpusData(ab_file, request_)
+    assert type(info.value) is error and str(info.value) == message
+
+
+def test_str_subclass_items_are_carried_into_the_result(ab_file):
+    r = kestrel.getOpusData(ab_file, (Text("ab"), Text("2d"), Text("none")))
+    assert (r.dataType, r.dimension, r.derivative) == ("AB", "2D", "NONE") and type(r.dataType) is Text
 
 
 def test_request_errors_come_before_the_file_is_touched():
@@ -86,13 +137,38 @@ def test_single_spectrum(ab_file):
 @pytest.mark.parametrize("fxv, lxv, npt", [
     (4000.0, 400.0, 7000), (400.0, 4000.0, 1), (1.0, 1.0, 5), (0.0, 1e-320, 4), (3999.64, 399.82, 2567),
     (7, 1, 4), (1e308, -1e308, 3), (5.0, 2.0, 0),
+    # each of these differs in some element when i * step + start is fused into one multiply-add
+    (0.1, 0.7, 10), (1.0, 0.0, 7), (12000.3, 3.7, 17),
 ])
 def test_x_axis_is_numpys_linspace_bit_for_bit(write, fxv, lxv, npt):
     values = [float(i) for i in range(npt)]
-    r = kestrel.getOpusData(write(opus(spectrum("AB", values, FXV=fxv, LXV=lxv))), ("AB", "2D", "NONE"))
+    path = write(opus(spectrum("AB", values, FXV=fxv, LXV=lxv)))
     with np.errstate(invalid="ignore", over="ignore"):
+        r = kestrel.getOpusData(path, ("AB", "2D", "NONE"))
         expected = np.linspace(fxv, lxv, npt)
     assert r.x.tobytes() == expected.tobytes() and r.x.dtype == expected.dtype
+
+
+def recorded_warnings(call):
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        result = call()
+    return result, [(w.category, str(w.message)) for w in caught]
+
+
+INF, NAN = float("inf"), float("nan")
+
+
+@pytest.mark.parametrize("fxv, lxv, npt", [
+    (INF, 0.0, 3), (0.0, -INF, 3), (NAN, 1.0, 4), (-INF, INF, 4), (INF, INF, 1), (INF, 1.0, 0), (1e308, -1e308, 3),
+])
+def test_non_finite_axis_ends_warn_as_numpy_does(write, fxv, lxv, npt):
+    """Infinite or NaN ends give numpy's axis and numpy's RuntimeWarnings, in numpy's order."""
+    path = write(opus(spectrum("AB", [1.0] * npt, FXV=fxv, LXV=lxv)))
+    r, got = recorded_warnings(lambda: kestrel.getOpusData(path, ("AB", "2D", "NONE")))
+    expected, wanted = recorded_warnings(lambda: np.linspace(fxv, lxv, npt))
+    assert got == wanted
+    assert r.x.tobytes() == expected.tobytes()
 
 
 @pytest.mark.parametrize("name", ["AB", "SSC", "RSC", "SIFG", "RIFG", "SPH", "RPH", "SPOW", "RPOW", "TR", "KM",

@@ -41,6 +41,19 @@ def test_image_maps_read_back(write, name, transposed, shape):
     assert r.parameters["INS"] == "Imager" and r.parameters["NPX"] == npx
 
 
+def test_infinite_map_origin_warns_as_numpy_does(write):
+    """The map axes come from numpy.linspace, warnings included."""
+    path = write(opus(image_map("AB", cube(2, 3, 4).tolist(), AOX=float("inf"), AOY=0.0, DDX=1.0, DDY=1.0)))
+    with warnings.catch_warnings(record=True) as got:
+        warnings.simplefilter("always")
+        r = kestrel.getOpusData(path, ("AB", "3D", "NONE"))
+    with warnings.catch_warnings(record=True) as wanted:
+        warnings.simplefilter("always")
+        expected = np.linspace(float("inf"), float("inf") + 1.0 * 2, 3)
+    assert [(w.category, str(w.message)) for w in got] == [(w.category, str(w.message)) for w in wanted]
+    assert wanted and r.mapX.tobytes() == expected.tobytes()
+
+
 def test_map_positions_fill_row_by_row(write):
     """NPX 3, NPY 2, NPT 4: record 4 is spectra[1][1], record 2 spectra[0][2]; stored transposed, record 2
     is spectra[:, :, 2]."""

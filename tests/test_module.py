@@ -155,3 +155,16 @@ def test_second_interpreter_is_refused():
         pytest.skip("no _interpreters module")
     assert result.stdout.strip() == ("Interpreter change detected - this module can only be loaded into one "
                                      "interpreter per process.")
+
+
+@pytest.mark.parametrize("module_name, init", [("kestrel", "PyInit_kestrel"),
+                                               ("kestrel_tools._native", "PyInit__native")])
+def test_extension_exports_its_init_function_alone(module_name, init):
+    """Core and standard-library symbols stay inside the module: nothing clashes with another extension."""
+    import shutil
+    nm = shutil.which("nm")
+    if nm is None:
+        pytest.skip("nm is not installed")
+    path = importlib.import_module(module_name).__file__
+    listing = subprocess.run([nm, "-D", "--defined-only", path], capture_output=True, text=True, check=True).stdout
+    assert [line.split()[-1] for line in listing.splitlines() if line.strip()] == [init]

@@ -1,7 +1,9 @@
 """getVisImages: the image block, its picture directory and the pictures in it."""
 
+import io
 import pathlib
 import re
+import struct
 import time
 
 import kestrel
@@ -70,6 +72,25 @@ def test_type_258_drops_prefix(write):
     payload = b"P" * 14 + bmp()
     (pic,) = vis(write, image_block(Picture(payload, attrs={"Type": 258})))
     assert pic["image"] == bmp() and pic["imgext"] == "bmp" and pic["Bytes"] == len(payload)
+
+
+def bmp_file_header(data_offset=54):
+    return b"BM" + struct.pack("<IHHI", 0, 0, 0, data_offset)
+
+
+@pytest.mark.parametrize("payload, type_, image, ext", [
+    (bmp_file_header() + jpeg(), 65538, jpeg(), "jpeg"),
+    (bmp_file_header() + png(), 0, png(), "png"),
+    (bmp_file_header(0) + jpeg(b"Exif"), 3, jpeg(b"Exif"), "jpeg"),
+    (b"P" * 14 + bmp_file_header() + jpeg(), 258, bmp_file_header() + jpeg(), "bmp"),  # 258 keeps its rule
+    (bmp(), 65538, bmp(), "bmp"),                                  # a real BMP stays whole
+    (bmp_file_header() + gif(), 0, bmp_file_header() + gif(), "bmp"),
+    (bmp_file_header(), 0, bmp_file_header(), "bmp"),
+], ids=["jpeg", "png", "exif", "type-258", "real-bmp", "gif-stays", "header-alone"])
+def test_stream_behind_a_bmp_file_header_is_unwrapped(write, payload, type_, image, ext):
+    """A JPEG or PNG stored behind a 14-byte BMP file header comes back as the stream, named by it."""
+    (pic,) = vis(write, image_block(Picture(payload, attrs={"Type": type_})))
+    assert pic["image"] == image and pic["imgext"] == ext and pic["Bytes"] == len(payload)
 
 
 @pytest.mark.parametrize("t00", [0, 1, 10, "9"])
@@ -232,6 +253,17 @@ def test_real_files_picture_counts(path):
     pictures = kestrel.getVisImages(str(path))
     assert len(pictures) == PICTURE_COUNTS.get(path.name, 0)
     assert all("Title" in p and "imgext" in p and "image" in p for p in pictures)
+
+
+@pytest.mark.parametrize("path", [p for p in sample_files() if p.name in PICTURE_COUNTS]
+                         or [pytest.param(None, marks=pytest.mark.skip("no samples"))])
+def test_real_pictures_open_in_an_image_library(path):
+    """Every picture of a real file is bytes an image library reads, of the type it is named by."""
+    from PIL import Image
+    for picture in kestrel.getVisImages(str(path)):
+        with Image.open(io.BytesIO(picture["image"])) as image:
+            image.load()
+            assert image.format.lower() == picture["imgext"]
 
 
 @pytest.mark.parametrize("shared", [True, False])

@@ -33,7 +33,7 @@ Result<Directory> read_directory(Cursor& cursor) {
 
   KESTREL_CHECK(cursor.seek(offset_to_directory));
   Directory directory;
-  directory.reserve(plausible_entries(dir_size, cursor.available(), 12));
+  directory.reserve(plausible_entries(dir_size, cursor.available_upto(std::int64_t{dir_size} * 12), 12));
   std::int64_t six_four_offset = 0;
   for (std::int32_t i = 0; i < dir_size; ++i) {
     KESTREL_TRY(std::int32_t block_type, cursor.read_i32());
@@ -48,7 +48,8 @@ Result<Directory> read_directory(Cursor& cursor) {
     KESTREL_CHECK(cursor.seek(six_four_offset));
     KESTREL_TRY(std::int64_t six_four_blocks, cursor.read_i64());
     KESTREL_TRY([[maybe_unused]] std::int64_t unused, cursor.read_i64());
-    directory.reserve(directory.size() + plausible_entries(six_four_blocks, cursor.available(), 32));
+    const std::int64_t wanted = six_four_blocks > INT64_MAX / 32 ? INT64_MAX : six_four_blocks * 32;
+    directory.reserve(directory.size() + plausible_entries(six_four_blocks, cursor.available_upto(wanted), 32));
     for (std::int64_t i = 0; i < six_four_blocks; ++i) {
       KESTREL_TRY(std::int64_t block_type, cursor.read_i64());
       KESTREL_TRY(std::int64_t size_in_words, cursor.read_i64());

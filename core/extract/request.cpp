@@ -35,26 +35,45 @@ const TypeRow* find_type(std::string_view name, int& code_shift) {
   return nullptr;
 }
 
+std::string framed(const MessageFrame& frame, std::string_view value) {
+  std::string text(frame.before);
+  text += value;
+  text += frame.after;
+  return text;
+}
+
 }  // namespace
+
+const MessageFrame kBadDimensionsMessage{"Incorrect dimensions: ", ". Dimensions need to be either 2D or 3D"};
+const MessageFrame kBadTypeMessage{
+    "Invalid data block type: ",
+    ". Please enter a valid entry from the following: "
+    "REFL, RAM, SPOW, RPOW, SPH, RPH, PAS, LREFL, KM, SIFG, RIFG, TR, EMIS, ATR, TRARI, ABARI, AB, TRC, SSC, RSC"};
+const MessageFrame kBadDerivMessage{"Invalid deriv type: ",
+                                    ".  Please select from the following: 1DER, 2DER, NDER or NONE"};
+
+std::vector<std::string> request_type_names() {
+  std::vector<std::string> names;
+  for (const TypeRow& row : kTypeRows) names.emplace_back(row.name);
+  for (const TypeRow& row : kTypeRows) names.push_back(std::string(row.name) + "-CH2");
+  return names;
+}
 
 Result<Request> check_request(std::string type, std::string dimensions, std::string deriv) {
   if (dimensions != "2D" && dimensions != "3D") {
-    return Error::value("Incorrect dimensions: " + dimensions + ". Dimensions need to be either 2D or 3D");
+    return Error::value(framed(kBadDimensionsMessage, dimensions));
   }
   int shift = 0;
   const TypeRow* row = find_type(type, shift);
   if (row == nullptr) {
-    return Error::value("Invalid data block type: " + type +
-                        ". Please enter a valid entry from the following: "
-                        "REFL, RAM, SPOW, RPOW, SPH, RPH, PAS, LREFL, KM, SIFG, RIFG, TR, EMIS, ATR, TRARI, ABARI, "
-                        "AB, TRC, SSC, RSC");
+    return Error::value(framed(kBadTypeMessage, type));
   }
   int derivative = -1;
   for (std::size_t i = 0; i < kDerivativeNames.size(); ++i) {
     if (kDerivativeNames[i] == deriv) derivative = static_cast<int>(i);
   }
   if (derivative < 0) {
-    return Error::value("Invalid deriv type: " + deriv + ".  Please select from the following: 1DER, 2DER, NDER or NONE");
+    return Error::value(framed(kBadDerivMessage, deriv));
   }
   Request request;
   request.data_code = row->data_code + shift;

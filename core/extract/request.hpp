@@ -3,6 +3,8 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "base/result.hpp"
 
@@ -22,5 +24,18 @@ struct Request {
 // Checks dimensions, then type, then derivative, each with its message. The
 // strings must already be upper-cased (str.upper() of the caller's items).
 Result<Request> check_request(std::string type, std::string dimensions, std::string deriv);
+
+// The fixed texts before and after the caller's value in the three request errors,
+// for a caller that joins them with values of its own kind.
+struct MessageFrame {
+  std::string_view before;
+  std::string_view after;
+};
+extern const MessageFrame kBadDimensionsMessage;
+extern const MessageFrame kBadTypeMessage;
+extern const MessageFrame kBadDerivMessage;
+
+// Every data block type name a request accepts: the base names, then their second channels.
+std::vector<std::string> request_type_names();
 
 }  // namespace kestrel

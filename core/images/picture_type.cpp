@@ -14,4 +14,16 @@ std::optional<std::string_view> picture_type(std::string_view h) {
   return std::nullopt;
 }
 
+std::size_t wrapped_stream_header(std::string_view data) {
+  using namespace std::string_view_literals;
+  constexpr std::size_t kBmpFileHeader = 14;
+  if (!data.starts_with("BM"sv) || data.size() <= kBmpFileHeader) return 0;
+  // A real BMP has its info header there, whose first bytes (its size) never
+  // look like a JPEG start-of-image marker or the PNG signature.
+  const std::string_view stream = data.substr(kBmpFileHeader);
+  const bool jpeg = stream.starts_with("\xFF\xD8\xFF"sv);  // start of image, then the first marker
+  const bool png = stream.starts_with("\x89PNG\r\n\x1A\n"sv);
+  return jpeg || png ? kBmpFileHeader : 0;
+}
+
 }  // namespace kestrel

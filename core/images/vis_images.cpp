@@ -115,7 +115,13 @@ Status read_picture_data(Cursor& cursor, std::vector<Picture>& pictures,
   for (auto& [range, data] : distinct) {
     KESTREL_CHECK(cursor.seek(range.at));
     KESTREL_TRY(std::string bytes, cursor.read(range.length));
-    if (range.drop_prefix) bytes.erase(0, std::min(kPrefixBytes, bytes.size()));
+    if (range.drop_prefix) {
+      bytes.erase(0, std::min(kPrefixBytes, bytes.size()));
+    } else {
+      // Whatever the Type says, a JPEG or PNG behind a BMP file header is
+      // returned as the stream it is: those 14 bytes make it unreadable.
+      bytes.erase(0, wrapped_stream_header(bytes));
+    }
     data.type = picture_type(bytes);
     data.bytes = std::make_shared<const std::string>(std::move(bytes));
   }

@@ -1,5 +1,7 @@
 #include "io/byte_source.hpp"
 
+#include <algorithm>
+
 namespace kestrel {
 
 Result<std::size_t> ByteSource::read_scatter(std::uint64_t offset, std::span<const Piece> pieces) const {
@@ -11,6 +13,8 @@ Result<std::size_t> ByteSource::read_scatter(std::uint64_t offset, std::span<con
   }
   return total;
 }
+
+std::uint64_t ByteSource::size_upto(std::uint64_t end) const { return std::min(size(), end); }
 
 int ByteSource::seek_errno(std::int64_t) const { return 0; }
 

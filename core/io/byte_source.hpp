@@ -19,6 +19,12 @@ class ByteSource {
  public:
   virtual ~ByteSource() = default;
   virtual std::uint64_t size() const = 0;
+  // min(size(), end): the end of the bytes that lie before `end`. A stream is
+  // read only that far, where size() would read it to its end.
+  virtual std::uint64_t size_upto(std::uint64_t end) const;
+  // Whether reading more than was asked only costs time. A pipe may wait for
+  // bytes no one asked for, so reads from it ask for what is needed alone.
+  virtual bool reads_ahead_freely() const { return true; }
   // Copies up to dst.size() bytes from offset; returns how many (0 at or past the end).
   virtual Result<std::size_t> read_at(std::uint64_t offset, std::span<std::byte> dst) const = 0;
   // Fills the pieces one after another from consecutive bytes at offset; returns how

@@ -1,6 +1,7 @@
 #include "io/cursor.hpp"
 
 #include <cerrno>
+#include <cstdint>
 
 #include "base/checked.hpp"
 
@@ -27,14 +28,24 @@ Result<std::int32_t> Cursor::read_i32_be() {
   return static_cast<std::int32_t>(u);
 }
 
+std::int64_t Cursor::available_upto(std::int64_t n) const {
+  if (n <= 0) return 0;
+  // Both are below 2**63, so their sum fits.
+  const auto pos = static_cast<std::uint64_t>(pos_);
+  const std::uint64_t end = source_.size_upto(pos + static_cast<std::uint64_t>(n));
+  return end > pos ? static_cast<std::int64_t>(end - pos) : 0;
+}
+
 Result<std::size_t> Cursor::read_small(std::byte* dst, std::size_t n) {
-  const std::int64_t avail = available();
+  const std::int64_t avail = available_upto(static_cast<std::int64_t>(n));
   if (avail <= 0 || n == 0) return std::size_t{0};
   const std::size_t want = std::min<std::uint64_t>(n, static_cast<std::uint64_t>(avail));
   const bool inside = pos_ >= window_start_ &&
                       static_cast<std::uint64_t>(pos_ - window_start_) + want <= window_len_;
   if (!inside) {
-    KESTREL_TRY(std::size_t got, source_.read_at(static_cast<std::uint64_t>(pos_), window_));
+    std::span<std::byte> into(window_);
+    if (!source_.reads_ahead_freely()) into = into.first(want);
+    KESTREL_TRY(std::size_t got, source_.read_at(static_cast<std::uint64_t>(pos_), into));
     window_start_ = pos_;
     window_len_ = got;
   }
@@ -45,7 +56,7 @@ Result<std::size_t> Cursor::read_small(std::byte* dst, std::size_t n) {
 }
 
 Result<std::string> Cursor::read(std::int64_t n) {
-  const std::int64_t avail = available();
+  const std::int64_t avail = n < 0 ? available() : available_upto(n);
   const std::int64_t take = (n < 0 || n > avail) ? avail : n;
   std::string out(static_cast<std::size_t>(take), '\0');
   if (take == 0) return out;
@@ -62,13 +73,14 @@ Result<std::string> Cursor::read(std::int64_t n) {
 }
 
 std::int64_t Cursor::floats_available(std::int64_t count) const {
-  const std::int64_t whole = available() / 4;
-  return (count < 0 || count > whole) ? whole : count;
+  if (count < 0) return available() / 4;
+  const std::int64_t bytes = count > INT64_MAX / 4 ? INT64_MAX : 4 * count;
+  return std::min(count, available_upto(bytes) / 4);
 }
 
 std::int64_t Cursor::position_after_floats(std::int64_t count) const {
   // numpy hands the file to stdio, which consumes a partial trailing value too.
-  if (count >= 0 && count <= available() / 4) return pos_ + 4 * count;
+  if (count >= 0 && floats_available(count) == count) return pos_ + 4 * count;
   return pos_ < size() ? size() : pos_;
 }
 

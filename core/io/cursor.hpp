@@ -27,7 +27,10 @@ class Cursor {
   std::int64_t tell() const { return pos_; }
   std::int64_t size() const { return static_cast<std::int64_t>(source_.size()); }
   // Bytes between the position and the end (0 when the position is past it).
+  // A stream is read to its end to know.
   std::int64_t available() const { return pos_ < size() ? size() - pos_ : 0; }
+  // min(available(), n) for n >= 0, reading a stream no further than that.
+  std::int64_t available_upto(std::int64_t n) const;
 
   Status seek(std::int64_t pos);
   Status seek_relative(std::int64_t delta);

@@ -4,11 +4,11 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <vector>
-
-#include "io/memory_source.hpp"
 
 namespace kestrel {
 
@@ -79,27 +79,84 @@ int FdSource::seek_errno(std::int64_t pos) const {
   return 0;
 }
 
-Result<std::unique_ptr<ByteSource>> source_from_fd(int fd, std::int64_t max_bytes) {
+namespace {
+// What one read(2) asks for: a pipe hands over what it holds, up to this.
+constexpr std::size_t kStreamChunk = 64 * 1024;
+}  // namespace
+
+bool StreamSource::read_chunk() const {
+  const std::size_t held = held_.size();
+  // One byte past the cap tells a stream that ends at it from one that goes on.
+  const std::size_t ask = std::min<std::size_t>(kStreamChunk, static_cast<std::size_t>(max_bytes_) - held + 1);
+  held_.resize(held + ask);  // vector growth keeps appends amortised
+  ssize_t got = -1;
+  int err = 0;
+  for (;;) {
+    const auto attempt = [&] {
+      got = ::read(fd_, held_.data() + held, ask);
+      err = got < 0 ? errno : 0;
+    };
+    if (hooks_ != nullptr) hooks_->wait(attempt);
+    else attempt();
+    if (got >= 0 || err != EINTR) break;
+    if (hooks_ != nullptr && hooks_->interrupted()) {
+      held_.resize(held);
+      failure_ = Error::aborted();
+      return false;
+    }
+  }
+  held_.resize(held + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+  if (got < 0) {
+    failure_ = Error::io(err);
+    return false;
+  }
+  if (got == 0) at_end_ = true;
+  if (static_cast<std::int64_t>(held_.size()) > max_bytes_) {
+    held_.resize(static_cast<std::size_t>(max_bytes_));
+    failure_ = Error::too_large("the stream is longer than the reader holds in memory");
+    return false;
+  }
+  return true;
+}
+
+bool StreamSource::fill_to(std::uint64_t end) const {
+  while (!at_end_ && held_.size() < end) {
+    if (failure_ || !read_chunk()) return false;
+  }
+  return true;
+}
+
+std::uint64_t StreamSource::size() const {
+  std::lock_guard lock(mutex_);
+  fill_to(UINT64_MAX);
+  return held_.size();
+}
+
+std::uint64_t StreamSource::size_upto(std::uint64_t end) const {
+  std::lock_guard lock(mutex_);
+  fill_to(end);
+  return std::min<std::uint64_t>(held_.size(), end);
+}
+
+Result<std::size_t> StreamSource::read_at(std::uint64_t offset, std::span<std::byte> dst) const {
+  std::lock_guard lock(mutex_);
+  // Bytes past the end of what is asked are never waited for.
+  const std::uint64_t end = dst.size() > UINT64_MAX - offset ? UINT64_MAX : offset + dst.size();
+  // Once the stream failed, no read goes on as if its bytes were all there.
+  if (!fill_to(end) || failure_) return *failure_;
+  if (offset >= held_.size()) return std::size_t{0};
+  const std::size_t n = std::min<std::uint64_t>(dst.size(), held_.size() - offset);
+  if (n != 0) std::memcpy(dst.data(), held_.data() + offset, n);
+  return n;
+}
+
+Result<std::unique_ptr<ByteSource>> source_from_fd(int fd, std::int64_t max_bytes, const WaitHooks* hooks) {
   struct stat st {};
   if (::fstat(fd, &st) != 0) return Error::io(errno);
   if (S_ISREG(st.st_mode)) {
     return std::unique_ptr<ByteSource>(std::make_unique<FdSource>(fd, static_cast<std::uint64_t>(st.st_size)));
   }
-  std::vector<std::byte> all;
-  std::byte chunk[65536];
-  for (;;) {
-    const ssize_t got = ::read(fd, chunk, sizeof chunk);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return Error::io(errno);
-    }
-    if (got == 0) break;
-    if (static_cast<std::int64_t>(all.size()) + got > max_bytes) {
-      return Error::too_large("the stream is longer than the reader holds in memory");
-    }
-    all.insert(all.end(), chunk, chunk + got);
-  }
-  return std::unique_ptr<ByteSource>(std::make_unique<MemorySource>(std::move(all)));
+  return std::unique_ptr<ByteSource>(std::make_unique<StreamSource>(fd, max_bytes, hooks));
 }
 
 }  // namespace kestrel

@@ -2,6 +2,7 @@
 // file, and hands over to the 2D or 3D reader.
 #include "base/checked.hpp"
 #include "base/limits.hpp"
+#include "container/names.hpp"
 #include "extract/request.hpp"
 #include "extract/result_size.hpp"
 #include "extract/selection.hpp"
@@ -23,14 +24,68 @@ Ref upper_item(PyObject* datablock, long index) {
   return Ref::check(PyObject_CallMethod(item.get(), "upper", nullptr));
 }
 
-// The str's code points as UTF-8 (lone surrogates passed through), for the core's checks.
-std::string utf8_of(PyObject* text) {
-  if (!PyUnicode_Check(text)) {
-    PyErr_Format(PyExc_TypeError, "upper() returned %.200s, not str", Py_TYPE(text)->tp_name);
+Ref text(std::string_view s) {
+  return Ref::check(PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())));
+}
+
+// ValueError(before + value + after), joined with Python's +: a value that is
+// not a str fails (or formats itself) exactly as in the concatenation.
+[[noreturn]] void raise_request_error(const MessageFrame& frame, PyObject* value) {
+  Ref message = Ref::check(PyNumber_Add(text(frame.before).get(), value));
+  message = Ref::check(PyNumber_Add(message.get(), text(frame.after).get()));
+  Ref error = Ref::check(PyObject_CallOneArg(PyExc_ValueError, message.get()));
+  PyErr_SetRaisedException(error.release());
+  throw PyErrAlreadySet{};
+}
+
+// A dict whose keys are the names, each mapped to itself.
+Ref name_table(const auto& names) {
+  Ref table = Ref::check(PyDict_New());
+  for (const auto& name : names) {
+    Ref key = text(name);
+    check_status(PyDict_SetItem(table.get(), key.get(), key.get()));
+  }
+  return table;
+}
+
+// The name table's own spelling of a value found in it a moment ago; should a
+// value with an odd __eq__ miss now, the lookup's KeyError becomes `missing`.
+std::string table_key(PyObject* table, PyObject* value, const char* missing) {
+  PyObject* key = PyDict_GetItemWithError(table, value);
+  if (key == nullptr) {
+    if (!PyErr_Occurred()) PyErr_SetString(PyExc_KeyError, missing);
     throw PyErrAlreadySet{};
   }
-  Ref bytes = Ref::check(PyUnicode_AsEncodedString(text, "utf-8", "surrogatepass"));
-  return std::string(PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
+  return PyUnicode_AsUTF8(key);
+}
+
+// The three checks on the upper() results as they are, with Python's own
+// membership tests (a list for the dimensions, dicts for the names), so a value
+// of another type fails or passes where it would in Python and the first check
+// that fails decides. The core then gets the tables' own spelling.
+Request check_request_items(PyObject* data_type, PyObject* dimension, PyObject* deriv) {
+  Ref dimensions = Ref::check(Py_BuildValue("[ss]", "2D", "3D"));
+  const int dims_ok = PySequence_Contains(dimensions.get(), dimension);
+  if (dims_ok < 0) throw PyErrAlreadySet{};
+  if (dims_ok == 0) raise_request_error(kBadDimensionsMessage, dimension);
+
+  Ref types = name_table(request_type_names());
+  const int type_ok = PyDict_Contains(types.get(), data_type);
+  if (type_ok < 0) throw PyErrAlreadySet{};
+  if (type_ok == 0) raise_request_error(kBadTypeMessage, data_type);
+
+  Ref derivs = name_table(kDerivativeNames);
+  const int deriv_ok = PyDict_Contains(derivs.get(), deriv);
+  if (deriv_ok < 0) throw PyErrAlreadySet{};
+  if (deriv_ok == 0) raise_request_error(kBadDerivMessage, deriv);
+
+  // A 3D request is one whose dimensions equal "3D"; any other passing value is 2D.
+  Ref three = text("3D");
+  const int is_3d = PyObject_RichCompareBool(dimension, three.get(), Py_EQ);
+  if (is_3d < 0) throw PyErrAlreadySet{};
+  std::string type_name = table_key(types.get(), data_type, "Invalid data block type");
+  std::string deriv_name = table_key(derivs.get(), deriv, "Invalid deriv input type");
+  return unwrap(check_request(std::move(type_name), is_3d ? "3D" : "2D", std::move(deriv_name)));
 }
 
 Ref get_opus_data_impl(std::span<PyObject* const> args) {
@@ -41,7 +96,7 @@ Ref get_opus_data_impl(std::span<PyObject* const> args) {
   Ref dimension = upper_item(datablock, 1);
   Ref deriv = upper_item(datablock, 2);
   // The request is checked before the file is touched.
-  Request request = unwrap(check_request(utf8_of(data_type.get()), utf8_of(dimension.get()), utf8_of(deriv.get())));
+  Request request = check_request_items(data_type.get(), dimension.get(), deriv.get());
 
   OpenedFile file(path);
   Cursor cursor(file.source());

@@ -57,7 +57,7 @@ void exec_steps(PyObject* module) {
   bind(module, "np", std::move(numpy));
   if (PyArray_ImportNumPyAPI() < 0) throw PyErrAlreadySet{};
   bind(module, "array", import_attr("array", nullptr));
-  set_file_io_type(import_attr("io", "FileIO").get());
+  set_open_function(import_attr("io", "open").get());
 
   create_result_classes(module);
 

@@ -13,6 +13,9 @@ namespace {
 
 PyObject* g_numpy = nullptr;
 
+// Below this magnitude no step, product or sum of the native path overflows.
+constexpr double kNativeLimit = 0x1p1000;
+
 bool as_plain_number(PyObject* o, double& out) {
   if (PyFloat_CheckExact(o)) {
     out = PyFloat_AS_DOUBLE(o);
@@ -60,11 +63,17 @@ Ref linspace(PyObject* start, PyObject* stop, PyObject* num) {
     if (overflow != 0) n = -1;
     if (n == -1 && PyErr_Occurred()) PyErr_Clear();
   }
-  if (n < 0 || !as_plain_number(start, a) || !as_plain_number(stop, b)) {
+  // Ends that are not finite, or so large that a step or a sum could overflow,
+  // are numpy's: it warns (invalid value, overflow) as it computes, and the
+  // caller must see those warnings in numpy's order. Real axes never come near.
+  if (n < 0 || !as_plain_number(start, a) || !as_plain_number(stop, b) || !(std::fabs(a) < kNativeLimit) ||
+      !(std::fabs(b) < kNativeLimit)) {
     return Ref::check(PyObject_CallMethod(g_numpy, "linspace", "OOO", start, stop, num));
   }
   // The steps of numpy.linspace, one element at a time: arange * step + start,
-  // with the denormal-step branch, and the last value set to stop.
+  // with the denormal-step branch, and the last value set to stop. The build
+  // turns floating-point contraction off: a fused multiply-add would round once
+  // where numpy rounds twice.
   Ref out = empty_float64({n});
   auto* y = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.get())));
   const double delta = b - a;

@@ -7,21 +7,52 @@
 namespace kestrel::py {
 
 namespace {
-PyObject* g_file_io = nullptr;  // strong, set once at module exec
-}
 
-void set_file_io_type(PyObject* type) {
-  Py_XINCREF(type);
-  Py_XSETREF(g_file_io, type);
+PyObject* g_open = nullptr;  // strong, set once at module exec
+
+// A pipe or a FIFO may keep a read waiting for as long as its writer likes:
+// the wait lets the interpreter's other threads run, and a signal that comes
+// meanwhile (Ctrl-C) is handled as a read of a Python file handles it. Reads
+// made while the lock is already released (array fills) just read.
+class InterpreterWaitHooks final : public WaitHooks {
+ public:
+  void wait(const std::function<void()>& blocking_read) const override {
+    if (!PyGILState_Check()) {
+      blocking_read();
+      return;
+    }
+    Py_BEGIN_ALLOW_THREADS
+    blocking_read();
+    Py_END_ALLOW_THREADS
+  }
+
+  bool interrupted() const override {
+    if (PyGILState_Check()) return PyErr_CheckSignals() != 0;
+    const PyGILState_STATE state = PyGILState_Ensure();
+    const bool stop = PyErr_CheckSignals() != 0;
+    PyGILState_Release(state);
+    return stop;
+  }
+};
+
+const InterpreterWaitHooks g_wait_hooks;
+
+}  // namespace
+
+void set_open_function(PyObject* open) {
+  Py_XINCREF(open);
+  Py_XSETREF(g_open, open);
 }
 
 OpenedFile::OpenedFile(PyObject* path) {
-  file_ = Ref::check(PyObject_CallFunction(g_file_io, "Os", path, "r"));
+  // open() itself, not io.FileIO: open turns a path object into its str before
+  // FileIO sees it, and that str is what its errors carry.
+  file_ = Ref::check(PyObject_CallFunction(g_open, "Osi", path, "rb", 0));
   try {
     Ref fileno = Ref::check(PyObject_CallMethod(file_.get(), "fileno", nullptr));
     const long fd = PyLong_AsLong(fileno.get());
     if (fd == -1 && PyErr_Occurred()) throw PyErrAlreadySet{};
-    source_ = unwrap(source_from_fd(static_cast<int>(fd), default_limits().max_stream_bytes));
+    source_ = unwrap(source_from_fd(static_cast<int>(fd), default_limits().max_stream_bytes, &g_wait_hooks));
   } catch (...) {
     close_quietly();
     throw;

@@ -1,6 +1,7 @@
-// One open of a path per public call: io.FileIO(path, "r") gives every error and
-// every accepted path type exactly as open(path, "rb") would; the bytes are then
-// read natively through the descriptor. The file is closed on every way out.
+// One open of a path per public call: open(path, "rb", buffering=0) gives every
+// error and every accepted path type exactly as open(path, "rb") would (a path
+// object is reported as the str it stands for); the bytes are then read natively
+// through the descriptor. The file is closed on every way out.
 #pragma once
 
 #include <memory>
@@ -28,7 +29,7 @@ class OpenedFile {
   std::unique_ptr<ByteSource> source_;
 };
 
-// io.FileIO, looked up once at module exec.
-void set_file_io_type(PyObject* type);
+// io.open (the builtin open), looked up once at module exec.
+void set_open_function(PyObject* open);
 
 }  // namespace kestrel::py

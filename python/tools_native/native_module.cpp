@@ -22,7 +22,7 @@ int native_exec(PyObject*) {
     set_struct_error(import_attr("struct", "error").get());
     set_numpy_module(import_attr("numpy", nullptr).get());
     if (PyArray_ImportNumPyAPI() < 0) throw PyErrAlreadySet{};
-    set_file_io_type(import_attr("io", "FileIO").get());
+    set_open_function(import_attr("io", "open").get());
     return Ref::borrow(Py_None);
   });
   if (ok == nullptr) return -1;

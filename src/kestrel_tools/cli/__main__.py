@@ -14,7 +14,7 @@ from kestrel_tools.data import DEMO_FILE
 from kestrel_tools.cli.export import write_csv
 from kestrel_tools.cli.images import show_pictures
 from kestrel_tools._read_errors import READ_ERRORS
-from kestrel_tools.cli.listing import print_block, print_listing
+from kestrel_tools.cli.listing import NotOpusFile, print_block, print_listing
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -61,6 +61,9 @@ def main(argv: list[str] | None = None) -> int:
         # The reader of our output went away (| head): not an error of ours.
         sys.stderr.close()
         return 0
+    except NotOpusFile as error:
+        print(f"kestrel: {path}: {error}", file=sys.stderr)
+        return 1
     except READ_ERRORS as error:
         print(f"kestrel: {path}: {type(error).__name__}: {error}", file=sys.stderr)
         return 1

@@ -12,10 +12,17 @@ from kestrel_tools._read_errors import READ_ERRORS
 KEY_PARAMETERS = ("SNM", "INS", "RES", "NSS", "APF", "DAT", "TIM")
 
 
+class NotOpusFile(ValueError):
+    """The file opened, but it is not an OPUS file: a failure to read it like any other."""
+
+    def __init__(self, path: str) -> None:
+        super().__init__("not an OPUS file")
+        self.path = path
+
+
 def print_listing(path: str) -> None:
     if not kestrel.isOpusFile(path):
-        print(f"{path}: not an OPUS file")
-        return
+        raise NotOpusFile(path)
     blocks = kestrel.listContents(path)
     print(f"{path}: OPUS file, {len(blocks)} data block{'s' if len(blocks) != 1 else ''}")
     names = kestrel.OpusDict()

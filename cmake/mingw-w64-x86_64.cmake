@@ -1,0 +1,16 @@
+# Cross-compiling the core and its C++ tests for 64-bit Windows with Debian's
+# mingw-w64 (posix thread model); the tests run under wine.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(KESTREL_MINGW_PREFIX x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${KESTREL_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${KESTREL_MINGW_PREFIX}-g++-posix)
+set(CMAKE_RC_COMPILER ${KESTREL_MINGW_PREFIX}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${KESTREL_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Static runtime: the test executable runs under wine without the toolchain's DLLs.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)
