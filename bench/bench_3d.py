@@ -1,8 +1,9 @@
 """3D blocks at full size, each measured side by side in one run against:
   - the read floor: one numpy.fromfile of the whole file;
   - a straightforward Python reader: seek + numpy.fromfile per record;
-and the peak memory of the call (tracemalloc) beside the size of its result.
-Finally two threads reading two large files against one thread reading both.
+and the peak memory of the call (tracemalloc) beside the size of its result. Every result is checked
+against what was written. Then windows of 1/16 of the positions read through kestrel_tools._native
+against the full read, and two threads reading two large files against one thread reading both.
 """
 
 import os
@@ -16,6 +17,7 @@ import numpy as np
 from common import best_time
 
 import kestrel
+from kestrel_tools import _native
 from opusfile import (EXT_3D, REGION_COLUMNS, annotation_block, anno_table, block3d, data_block, opus, params,
                       record, region_rows)
 
@@ -37,30 +39,36 @@ def grid_keys(nx, ny):
 
 
 def cases():
+    """(name, request, file bytes, records, the main array as written)."""
     n, npt = 128, 1500
-    per_position = [RNG.random(npt, dtype=np.float32) for _ in range(n * n)]
+    cube = RNG.random((n, n, npt), dtype=np.float32)
     yield ("map 128x128x1500, per position", ("AB", "3D", "NONE"),
-           opus(three_d("AB", per_position, npt, grid_keys(n, n))), n * n)
-    del per_position
-    transposed = [RNG.random(n * n, dtype=np.float32) for _ in range(npt)]
+           opus(three_d("AB", list(cube.reshape(n * n, npt)), npt, grid_keys(n, n))), n * n, cube)
     yield ("map 128x128x1500, transposed", ("AB", "3D", "NONE"),
-           opus(three_d("AB", transposed, npt, grid_keys(n, n))), npt)
-    del transposed
-    series = [RNG.random(2000, dtype=np.float32) for _ in range(5000)]
+           opus(three_d("AB", list(cube.reshape(n * n, npt).T.copy()), npt, grid_keys(n, n))), npt, cube)
+    del cube
+    series = RNG.random((5000, 2000), dtype=np.float32)
     yield ("series 5000 x 2000", ("AB", "3D", "NONE"),
-           opus(three_d("AB", series, 2000, {}, times=[i * 0.5 for i in range(5000)])), 5000)
+           opus(three_d("AB", list(series), 2000, {}, times=[i * 0.5 for i in range(5000)])), 5000, series)
     del series
     points = 700
-    spectra = [RNG.random(npt, dtype=np.float32) for _ in range(3 * points)]
+    spectra = RNG.random((3 * points, npt), dtype=np.float32)
     rows = []
     for g in range(3):
         rows += region_rows(g + 1, [(float(i), float(g)) for i in range(points)], first_index=g * points + 1)
-    blocks = three_d("AB", spectra, npt, {}, entries=[(1, 3 * points)]) + [
+    blocks = three_d("AB", list(spectra), npt, {}, entries=[(1, 3 * points)]) + [
         annotation_block(anno_table(REGION_COLUMNS, rows))]
-    yield ("multi-region 3 x 700 points x 1500", ("AB", "3D", "NONE"), opus(blocks), 3 * points)
-    traces = [RNG.random(n * n, dtype=np.float32) for _ in range(20)]
+    yield ("multi-region 3 x 700 points x 1500", ("AB", "3D", "NONE"), opus(blocks), 3 * points, spectra)
+    traces = RNG.random((20, n * n), dtype=np.float32)
     yield ("trace map 128x128, 20 traces", ("TRC", "3D", "NONE"),
-           opus(three_d("TRC", traces, n * n, grid_keys(n, n), labels=[f"trace {i}" for i in range(20)])), 20)
+           opus(three_d("TRC", list(traces), n * n, grid_keys(n, n), labels=[f"trace {i}" for i in range(20)])),
+           20, traces.T.reshape(n, n, 20))
+
+
+def main_array(r):
+    if hasattr(r, "regions"):
+        return np.concatenate([g.spectra for g in r.regions])
+    return r.spectra if hasattr(r, "spectra") else r.traces
 
 
 def record_offsets(path):
@@ -113,8 +121,9 @@ def main():
     print(f"{'case':<36} {'file MB':>8} {'kestrel ms':>11} {'fromfile ms':>12} {'ratio':>7} "
           f"{'py loop ms':>11} {'speed-up':>9} {'peak/result':>12}")
     large = []
-    for name, request, data, _ in cases():
-        path = os.path.join(tmp, name.split(",")[0].replace(" ", "_") + ".0")
+    windows = []
+    for name, request, data, _, written in cases():
+        path = os.path.join(tmp, "".join(c if c.isalnum() else "_" for c in name) + ".0")
         with open(path, "wb") as f:
             f.write(data)
         del data
@@ -123,11 +132,25 @@ def main():
         floor = best_time(lambda: np.fromfile(path, dtype=np.uint8), repeat=5)
         loop = best_time(lambda: python_loop(path, offsets, count), repeat=3)
         peak, r = peak_memory(lambda: kestrel.getOpusData(path, request))
+        assert main_array(r).tobytes() == written.tobytes(), f"{name}: the result differs from what was written"
         size = os.path.getsize(path) / 2**20
         print(f"{name:<36} {size:8.1f} {ours * 1e3:11.2f} {floor * 1e3:12.2f} {ours / floor:6.2f}x "
               f"{loop * 1e3:11.1f} {loop / ours:8.1f}x {peak / result_bytes(r):11.2f}x")
         if "per position" in name or "series" in name:
             large.append((path, request))
+        if name.startswith("map"):
+            windows.append((name, path, request, ours, written))
+        del r, written
+
+    # A quarter of the rows and a quarter of the columns: 1/16 of the positions, every point.
+    print(f"{'window of 1/16 of the positions':<36} {'window ms':>11} {'full read ms':>13} {'share':>7}")
+    for name, path, request, full, written in windows:
+        n = written.shape[0]
+        window = [(n // 4, n // 2), (n // 4, n // 2), (0, written.shape[2])]
+        out = np.empty([b - a for a, b in window], np.float32)
+        took = best_time(lambda: _native.read_window(path, request, window, out), repeat=7)
+        assert out.tobytes() == written[n // 4:n // 2, n // 4:n // 2].tobytes(), f"{name}: the window differs"
+        print(f"{name:<36} {took * 1e3:11.2f} {full * 1e3:13.2f} {took / full:6.3f}x")
 
     # Two threads on two files against one thread reading both in turn.
     def read(path, request):

@@ -9,8 +9,9 @@ Where kestrel deliberately does better than the plain reading, the model follows
   would append whatever value the previous cell read left behind, or fail when there is none);
 - a walk over more than MAX_RECORDS records raises MemoryError at that record (a store table can claim
   2**31 records for nothing; the plain reading would run for hours and exhaust memory);
-- a result array far larger than the file could back raises MemoryError before it is allocated
-  (check_result below, at the points where kestrel checks).
+- a result filled with far more values than the file could back raises MemoryError (check_result
+  below, at the points where kestrel checks); cells and rows no record fills are zero and not counted,
+  so a stopped map with a large, mostly empty cube reads.
 Files are opened unbuffered: a read with any negative count then reads to the end of the file, as the
 format's readers expect of label areas shorter than 152 bytes and negative text lengths (a buffered
 reader would refuse counts below -1). The offsets dict is exact; a table whose runs assign more than LAZY_FROM numbers (only ever in hostile
@@ -364,11 +365,10 @@ def getOpusData(path, datablock, file_size):
                     check_result(NPY * NPX * len(traces) * 4, file_size, "trace maps")
                 return Result("ImageTRCDataReturn", dict(common, mapX=mapX, mapY=mapY, labels=trace_labels,
                                                          traces=numpy.dstack(traces)))
-            if all(isinstance(n, int) and n >= 0 for n in (NPY, NPX, NPT)) and NPY * NPX * NPT * 4 < 2**63:
-                check_result(NPY * NPX * NPT * 4, file_size, "map cube")
             spectrumArray = numpy.zeros((NPY, NPX, NPT), dtype=numpy.float32)
             image_blocks = store_table.block_size == 4 * NPT
             transposed = store_table.stored_blocks == NPT
+            copied = 0
             for i, offset in enumerate(data_block_offsets.values()):
                 count_record(i)
                 f.seek(offset)
@@ -376,9 +376,12 @@ def getOpusData(path, datablock, file_size):
                     column = i % NPX
                     row = i // NPX
                     spectrumArray[row][column][:] = numpy.fromfile(f, dtype=numpy.float32, count=NPT)
+                    copied += NPT * 4
                 elif transposed and not image_blocks:
                     spectrumArray[..., i] = numpy.fromfile(f, dtype=numpy.float32, count=NPY * NPX).reshape(
                         (NPY, NPX))
+                    copied += NPY * NPX * 4
+            check_result(copied, file_size, "map cube's recorded spectra")
             return Result("ImageDataReturn", dict(common, mapX=mapX, mapY=mapY, spectra=spectrumArray))
 
         if offsetToANNO != -1:
@@ -398,6 +401,7 @@ def getOpusData(path, datablock, file_size):
                 if traces and all(len(t) == len(traces[0]) for t in traces):
                     check_result(len(traces) * len(traces[0]) * 4, file_size, "trace rows")
                 traces = numpy.vstack(traces)
+            copied = 0
             for i in map_groups:
                 if annotations["Type"][i] != 0:
                     continue
@@ -415,7 +419,6 @@ def getOpusData(path, datablock, file_size):
                 mapX = numpy.zeros(NSPEC)
                 mapY = numpy.zeros(NSPEC)
                 if trace:
-                    check_result(NSPEC * traces.shape[0] * 4, file_size, "region traces")
                     trace_array = numpy.zeros((NSPEC, traces.shape[0]), dtype=numpy.float32)
                     for row in range(NSPEC):
                         j = i + row
@@ -423,11 +426,11 @@ def getOpusData(path, datablock, file_size):
                         mapX[row] = annotations["X"][j]
                         mapY[row] = annotations["Y"][j]
                         trace_array[row][:] = traces[:, findex - 1]
+                        copied += traces.shape[0] * 4
                     spectrum_regions.append(dict(title=map_region, mapX=mapX, mapY=mapY, start_time=None,
                                                  spectra=trace_array))
                     continue
                 start_time = numpy.zeros(NSPEC)
-                check_result(NSPEC * NPT * 4, file_size, "region spectra")
                 specArray = numpy.zeros((NSPEC, NPT), dtype=numpy.float32)
                 for row in range(NSPEC):
                     j = i + row
@@ -440,8 +443,10 @@ def getOpusData(path, datablock, file_size):
                     specArray[row][:] = numpy.fromfile(f, dtype=numpy.float32, count=NPT)
                     f.seek(136, 1)
                     start_time[row] = readDouble(f)
+                    copied += NPT * 4 + 8
                 spectrum_regions.append(dict(title=map_region, mapX=mapX, mapY=mapY, start_time=start_time,
                                              spectra=specArray))
+            check_result(copied, file_size, "region values")
             if trace:
                 return Result("MultiRegionTRCDataReturn", dict(common, labels=trace_labels, regions=spectrum_regions))
             return Result("MultiRegionDataReturn", dict(common, regions=spectrum_regions))

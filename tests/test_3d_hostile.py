@@ -116,7 +116,7 @@ def test_a_walk_past_the_record_cap_is_refused_with_memory_error(write):
     record cap with MemoryError, at once."""
     path = write(opus(block("TRC", block3d([], [(0, BIG)], block_size=0), NPT=0)))
     t = time.perf_counter()
-    with pytest.raises(MemoryError, match="more than 16777216 records"):
+    with pytest.raises(MemoryError, match=r"more than \d+ records"):
         kestrel.getOpusData(path, ("TRC", "3D", "NONE"))
     assert time.perf_counter() - t < 0.5
 

@@ -279,3 +279,19 @@ def test_regression_map_cube_past_64_bits_raises_numpys_error(write):
     path = write(opus(params(p, name="AB", extend=EXT_3D), data_block("AB", block3d([], [], block_size=4), extend=EXT_3D)))
     with pytest.raises(ValueError, match="^array is too big"):
         kestrel.getOpusData(path, ("AB", "3D", "NONE"))
+
+
+@pytest.mark.parametrize("seed", range(4))
+def test_regions_come_in_the_order_a_set_of_their_numbers_iterates(write, seed):
+    """Regions are visited in set iteration order; a native order that drifts from the interpreter's
+    reorders every region list."""
+    r = np.random.default_rng(seed)
+    numbers = list(dict.fromkeys(int(g) for g in r.integers(-2**31, 2**31, size=int(r.integers(1, 60)))))
+    numbers += [-1, -2, 0][: seed]
+    rows = []
+    for k, g in enumerate(numbers):
+        rows += region_rows(g, [(float(k), 0.0)], first_index=k + 1)
+    path = write(opus(data3d("AB", [[1.0, 2.0]] * len(numbers), entries=[(1, len(numbers))]),
+                      annotation_block(anno_table(REGION_COLUMNS, rows))))
+    got = [t.title.split()[1] for t in kestrel.getOpusData(path, ("AB", "3D", "NONE")).regions]
+    assert got == [str(g) for g in set(numbers)]

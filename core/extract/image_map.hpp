@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "base/error.hpp"
 #include "base/limits.hpp"
 #include "base/result.hpp"
 #include "extract/numpy_failure.hpp"
@@ -27,8 +28,10 @@ struct MapGrid {
 };
 
 struct MapPlan {
-  std::int64_t records = 0;  // records that fill the cube
-  std::optional<NumpyFailure> failure;
+  std::int64_t records = 0;  // records that fill the cube, all of them before the one that fails
+  std::optional<NumpyFailure> failure;  // a numpy step fails at record failed_at
+  std::optional<Error> error;           // or the core's error does
+  std::int64_t failed_at = -1;          // -1: it fails before any record is placed
 };
 
 // Walks the records in order as the reader does and stops at the first that
@@ -36,17 +39,7 @@ struct MapPlan {
 // numpy step (a row past the grid, a record whose values do not fit its row,
 // an image of the wrong size, a spectral point past the cube). With neither
 // layout nothing is read, but a record that no seek reaches still fails.
-Result<MapPlan> plan_image_map(const RecordLocator& locator, const RecordOffsets& offsets, MapLayout layout,
-                               const MapGrid& grid, const Limits& limits);
-
-// After a successful plan: fills the float32 cube (rows, columns, points), zero
-// where no record lands. The cube is uninitialised on entry.
-Status fill_image_map(const RecordLocator& locator, const RecordOffsets& offsets, MapLayout layout,
-                      const MapGrid& grid, const MapPlan& plan, float* cube);
-
-// Record k holds `pixels` values; value p goes to dst[p * depth + k]. Records
-// are read in batches into a bounce buffer and transposed in cache-sized tiles.
-Status fill_transposed(const RecordLocator& locator, const RecordOffsets& offsets, std::int64_t pixels, float* dst,
-                       std::int64_t depth);
+MapPlan plan_image_map(const RecordLocator& locator, const RecordOffsets& offsets, MapLayout layout,
+                       const MapGrid& grid, const Limits& limits);
 
 }  // namespace kestrel

@@ -9,9 +9,9 @@
 
 namespace kestrel {
 
-inline Status check_record_count(std::int64_t walked, const Limits& limits) {
-  if (walked < limits.max_records) return ok_status();
-  return Error::too_large("the 3D block lists more than " + std::to_string(limits.max_records) +
+inline Status check_record_count(std::int64_t walked, const Limits& limits, std::int64_t file_size = 0) {
+  if (walked < limits.max_records + file_size / 4) return ok_status();
+  return Error::too_large("the 3D block lists more than " + std::to_string(limits.max_records + file_size / 4) +
                           " records, more than any file holds");
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "base/limits.hpp"
 #include "base/result.hpp"
@@ -10,14 +11,14 @@
 namespace kestrel {
 
 // Walks the records in order as the reader does (seek, NPT values, seek 136
-// on, an 8-byte time) and reports the first failure: a seek error or the short
-// read of a time. On success every record delivered all NPT values.
-Status plan_timed_records(const RecordLocator& locator, const RecordOffsets& offsets, std::int64_t npt,
-                          const Limits& limits);
-
-// After a successful plan: record k's values into rows[k * npt ...] and its
-// time into times[k]. Touches nothing but the source and the two buffers.
-Status fill_timed_records(const RecordLocator& locator, const RecordOffsets& offsets, std::int64_t npt, float* rows,
-                          double* times);
+// on, an 8-byte time): the records before the first failure (a seek error or
+// the short read of a time), and that failure. Every record before it
+// delivered all NPT values.
+struct TimedRecords {
+  std::int64_t records = 0;
+  std::optional<Error> error;  // at record `records`
+};
+TimedRecords plan_timed_records(const RecordLocator& locator, const RecordOffsets& offsets, std::int64_t npt,
+                                const Limits& limits);
 
 }  // namespace kestrel

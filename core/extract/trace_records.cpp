@@ -2,7 +2,6 @@
 
 #include "extract/record_label.hpp"
 #include "extract/record_walk_limits.hpp"
-#include "io/gather.hpp"
 
 namespace kestrel {
 
@@ -56,7 +55,7 @@ Result<TraceRecords> plan_trace_records(const RecordLocator& locator, const Reco
         // and the offsets move one way, so the first failing seek is found by
         // bisection; in walk order the record cap and the reshape come first
         // where they apply.
-        KESTREL_CHECK(check_record_count(index, limits));
+        KESTREL_CHECK(check_record_count(index, limits, locator.size()));
         KESTREL_CHECK(locator.values(run.offset(k), npt));
         if (reshape_size && *reshape_size != 0) {
           out.failure = NumpyFailure{NumpyFailure::Step::reshape, index, 0};
@@ -74,16 +73,17 @@ Result<TraceRecords> plan_trace_records(const RecordLocator& locator, const Reco
             (seeks(mid) ? fine : fails) = mid;
           }
         }
-        const std::int64_t cap = limits.max_records - index;  // records of the stretch before the cap
+        const std::int64_t walkable = limits.max_records + locator.size() / 4;
+        const std::int64_t cap = walkable - index;  // records of the stretch before the cap
         if (fails < past_end && fails < cap) return seek_record(locator, run.offset(k + fails), npt).error();
-        if (cap < past_end) KESTREL_CHECK(check_record_count(limits.max_records, limits));
+        if (cap < past_end) KESTREL_CHECK(check_record_count(walkable, limits, locator.size()));
         add_row(index, 0);
         out.labels.insert(out.labels.end(), static_cast<std::size_t>(past_end), std::string());
         out.records += past_end;
         k += past_end - 1;
         continue;
       }
-      KESTREL_CHECK(check_record_count(index, limits));
+      KESTREL_CHECK(check_record_count(index, limits, locator.size()));
       KESTREL_TRY(const RecordValues v, locator.values(run.offset(k), npt));
       if (reshape_size && v.count != *reshape_size) {
         out.failure = NumpyFailure{NumpyFailure::Step::reshape, index, v.count};
@@ -93,7 +93,9 @@ Result<TraceRecords> plan_trace_records(const RecordLocator& locator, const Reco
       KESTREL_TRY(const std::int64_t label_at, locator.label(v));
       KESTREL_TRY(std::string label, read_label(locator.source(), label_at, info_size - kLabelOffset));
       label_bytes += static_cast<std::int64_t>(label.size());
-      if (label_bytes > limits.max_label_bytes) return Error::too_large("the trace labels of the 3D block are too long");
+      if (label_bytes > limits.max_label_bytes + locator.size()) {
+        return Error::too_large("the trace labels of the 3D block are too long");
+      }
       out.labels.push_back(std::move(label));
       ++out.records;
     }
@@ -104,18 +106,6 @@ Result<TraceRecords> plan_trace_records(const RecordLocator& locator, const Reco
     out.failure = stack_failure;
   }
   return out;
-}
-
-Status fill_trace_rows(const RecordLocator& locator, const RecordOffsets& offsets, std::int64_t width, float* rows) {
-  if (width == 0) return ok_status();
-  RecordWalk walk(offsets);
-  const auto row_bytes = static_cast<std::size_t>(width) * 4;
-  return gather(locator.source(), [&](CopyJob& job) {
-    if (!walk.next()) return false;
-    job = {static_cast<std::int64_t>(walk.offset()), reinterpret_cast<std::byte*>(rows + walk.index() * width),
-           row_bytes};
-    return true;
-  });
 }
 
 }  // namespace kestrel

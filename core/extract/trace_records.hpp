@@ -30,7 +30,4 @@ Result<TraceRecords> plan_trace_records(const RecordLocator& locator, const Reco
                                         std::int64_t info_size, std::optional<std::int64_t> reshape_size,
                                         const Limits& limits);
 
-// After a successful plan: record k's `width` values into rows[k * width ...].
-Status fill_trace_rows(const RecordLocator& locator, const RecordOffsets& offsets, std::int64_t width, float* rows);
-
 }  // namespace kestrel

@@ -1,5 +1,8 @@
 #include "tables3d/annotation_table.hpp"
 
+#include <algorithm>
+#include <bit>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -137,16 +140,20 @@ struct TableReader {
   Budget& used;
 
   Status read(std::int64_t offset, const ParamValue& table_offset);
-  Status refuse_endless_rows(const std::vector<Column>& columns, const ParamValue& text_length, std::int64_t first_row,
+  Result<std::int64_t> refuse_endless_rows(const std::vector<Column>& columns, const ParamValue& text_length,
+                                           std::int64_t first_row,
                              std::int64_t row_length, std::int64_t rows) const;
   Status read_cell(const Column& column, const ParamValue& text_length);
+  Result<bool> read_rows_in_bulk(const std::vector<Column>& columns, const ParamValue& text_length,
+                                 std::int64_t first_row, std::int64_t step, std::int64_t rows);
+  std::int64_t cell_cap() const { return limits.max_annotation_cells + limits.cells_per_file_byte * cursor.size(); }
 };
 
 Status TableReader::read(std::int64_t offset, const ParamValue& table_offset) {
   KESTREL_TRY(const std::int64_t description_at, seek_target(offset, table_offset));
   KESTREL_TRY(const ParamList description, read_param_block(cursor, description_at));
   used.description_bytes += std::max<std::int64_t>(0, cursor.tell() - description_at);
-  if (used.description_bytes > limits.max_annotation_description_bytes) {
+  if (used.description_bytes > limits.max_annotation_description_bytes + cursor.size()) {
     return Error::too_large("annotation table descriptions larger than the limit in all");
   }
   const ParamValue* row_length = description.find("SRC");
@@ -182,7 +189,14 @@ Status TableReader::read(std::int64_t offset, const ParamValue& table_offset) {
     return unsupported_operands('+', ParamValue{first_row}, *row_length);
   }
   KESTREL_TRY(const std::int64_t step, index_value(*row_length));
-  KESTREL_CHECK(refuse_endless_rows(columns, text_length, first_row, step, rows));
+  KESTREL_TRY(const std::int64_t whole_rows, refuse_endless_rows(columns, text_length, first_row, step, rows));
+  // The rows the file holds whole: their cells are stored without regrowing
+  // the columns (a table of millions of rows would otherwise be copied over
+  // and over).
+  for (const Column& column : columns) {
+    auto& cells = table.columns[column.slot].cells;
+    cells.reserve(cells.size() + static_cast<std::size_t>(whole_rows));
+  }
 
   if (columns.empty()) {
     // Rows without cells only seek: the first start that no seek accepts is
@@ -194,6 +208,8 @@ Status TableReader::read(std::int64_t offset, const ParamValue& table_offset) {
     }
     return cursor.seek(static_cast<std::int64_t>(last));
   }
+  KESTREL_TRY(const bool read_whole, read_rows_in_bulk(columns, text_length, first_row, step, rows));
+  if (read_whole) return ok_status();
   for (std::int64_t r = 0; r < rows; ++r) {
     const auto along = mul_i64(r, step);
     const auto start = along ? add_i64(first_row, *along) : std::nullopt;
@@ -207,9 +223,11 @@ Status TableReader::read(std::int64_t offset, const ParamValue& table_offset) {
 // Rows that read no bytes, or reread the same bytes, repeat as often as the
 // count says; so do rows past the end of the file whose cells are all text.
 // Counts how many rows will be read whole before the first failing one and
-// refuses a table whose cells or warnings would then pass the caps.
-Status TableReader::refuse_endless_rows(const std::vector<Column>& columns, const ParamValue& text_length,
-                                        std::int64_t first_row, std::int64_t row_length, std::int64_t rows) const {
+// refuses a table whose cells or warnings would then pass the caps; returns
+// how many rows the file's bytes back (0 when no cell reads a number).
+Result<std::int64_t> TableReader::refuse_endless_rows(const std::vector<Column>& columns,
+                                                      const ParamValue& text_length, std::int64_t first_row,
+                                                      std::int64_t row_length, std::int64_t rows) const {
   std::int64_t unknown = 0;
   bool has_number = false;
   bool always_fails = std::holds_alternative<double>(text_length);  // only text columns make it a float
@@ -236,11 +254,11 @@ Status TableReader::refuse_endless_rows(const std::vector<Column>& columns, cons
         break;
     }
   }
-  if (always_fails) return ok_status();
+  if (always_fails) return std::int64_t{0};
   const __int128 hi = has_number ? __int128{cursor.size()} - needed : std::numeric_limits<std::int64_t>::max();
   const __int128 whole_rows = rows_within(first_row, row_length, rows, hi);
   const auto ncols = static_cast<__int128>(columns.size());
-  if (used.cells + whole_rows * ncols > limits.max_annotation_cells) {
+  if (used.cells + whole_rows * ncols > cell_cap()) {
     return Error::too_large("annotation table of " + std::to_string(rows) + " rows of " + std::to_string(columns.size()) +
                             " cells: more cells than the limit");
   }
@@ -248,11 +266,92 @@ Status TableReader::refuse_endless_rows(const std::vector<Column>& columns, cons
     return Error::too_large("annotation table of " + std::to_string(rows) + " rows with " + std::to_string(unknown) +
                             " cells of unknown type: more warnings than the limit");
   }
-  return ok_status();
+  // Rows with a number cell end inside the file: that many are backed by its bytes.
+  return has_number ? static_cast<std::int64_t>(whole_rows) : std::int64_t{0};
+}
+
+template <typename T>
+T load_le(const std::byte* at) {
+  std::byte raw[sizeof(T)];
+  std::memcpy(raw, at, sizeof(T));
+  if constexpr (std::endian::native == std::endian::big) {
+    for (std::size_t i = 0; i < sizeof(T) / 2; ++i) std::swap(raw[i], raw[sizeof(T) - 1 - i]);
+  }
+  T value;
+  std::memcpy(&value, raw, sizeof(T));
+  return value;
+}
+
+// Rows that lie whole inside the file, with cells of fixed widths, are read a
+// chunk of bytes at a time rather than a cell at a time: the same cells from
+// the same bytes, in the same order, the cursor left where the cell reads
+// leave it. Anything else (rows past the end, text read to the end of the
+// file, a text budget that would run out) takes the cell-by-cell path.
+Result<bool> TableReader::read_rows_in_bulk(const std::vector<Column>& columns, const ParamValue& text_length,
+                                            std::int64_t first_row, std::int64_t step, std::int64_t rows) {
+  const auto* text = std::get_if<std::int64_t>(&text_length);
+  std::int64_t width = 0;
+  std::int64_t texts = 0;
+  for (const Column& c : columns) {
+    if (c.kind == CellKind::int32 || c.kind == CellKind::float32) width += 4;
+    if (c.kind != CellKind::text) continue;
+    if (text == nullptr || *text < 0) return false;
+    width += *text;
+    ++texts;
+  }
+  if (step < 0 || first_row < 0 || rows <= 0) return false;
+  const __int128 end = __int128{first_row} + __int128{rows - 1} * step + width;
+  if (end > cursor.size()) return false;
+  if (texts > 0 && __int128{used.text_bytes} + __int128{rows} * texts * *text >
+                       __int128{limits.max_annotation_text_bytes} + cursor.size()) {
+    return false;
+  }
+  const std::int64_t row_bytes = std::max<std::int64_t>({step, width, 1});
+  const std::int64_t chunk_rows = std::clamp<std::int64_t>((std::int64_t{8} << 20) / row_bytes, 1, rows);
+  std::vector<std::byte> buffer;
+  for (std::int64_t r0 = 0; r0 < rows; r0 += chunk_rows) {
+    const std::int64_t n = std::min(chunk_rows, rows - r0);
+    const std::int64_t start = first_row + r0 * step;
+    buffer.resize(static_cast<std::size_t>((n - 1) * step + width));
+    KESTREL_TRY(const std::size_t got, cursor.source().read_at(static_cast<std::uint64_t>(start), buffer));
+    if (got != buffer.size()) return Error::io(EIO);  // the file shrank under us
+    for (std::int64_t k = 0; k < n; ++k) {
+      const std::byte* row = buffer.data() + k * step;
+      std::int64_t at = 0;
+      for (const Column& c : columns) {
+        std::vector<AnnotationCell>& cells = table.columns[c.slot].cells;
+        switch (c.kind) {
+          case CellKind::int32:
+            ++used.cells;
+            cells.emplace_back(std::int64_t{load_le<std::int32_t>(row + at)});
+            at += 4;
+            break;
+          case CellKind::float32:
+            ++used.cells;
+            cells.emplace_back(static_cast<double>(load_le<float>(row + at)));
+            at += 4;
+            break;
+          case CellKind::text: {
+            ++used.cells;
+            used.text_bytes += *text;
+            const std::string_view raw(reinterpret_cast<const char*>(row + at), static_cast<std::size_t>(*text));
+            cells.emplace_back(AnnotationText(decode_text(before_nul(raw))));
+            at += *text;
+            break;
+          }
+          case CellKind::unknown:
+            KESTREL_CHECK(read_cell(c, text_length));  // reads nothing: a warning and None
+            break;
+        }
+      }
+    }
+  }
+  KESTREL_CHECK(cursor.seek(static_cast<std::int64_t>(end)));
+  return true;
 }
 
 Status TableReader::read_cell(const Column& column, const ParamValue& text_length) {
-  if (++used.cells > limits.max_annotation_cells) return Error::too_large("annotation cells past the limit");
+  if (++used.cells > cell_cap()) return Error::too_large("annotation cells past the limit");
   std::vector<AnnotationCell>& cells = table.columns[column.slot].cells;
   switch (column.kind) {
     case CellKind::int32: {
@@ -270,11 +369,11 @@ Status TableReader::read_cell(const Column& column, const ParamValue& text_lengt
       if (n == nullptr) return Error::type("argument should be integer or None, not 'float'");
       const std::int64_t avail = cursor.available();
       used.text_bytes += (*n < 0 || *n > avail) ? avail : *n;
-      if (used.text_bytes > limits.max_annotation_text_bytes) {
+      if (used.text_bytes > limits.max_annotation_text_bytes + cursor.size()) {
         return Error::too_large("annotation text cells larger than the limit in all");
       }
       KESTREL_TRY(const std::string raw, cursor.read(*n));
-      cells.emplace_back(decode_text(before_nul(raw)));
+      cells.emplace_back(AnnotationText(decode_text(before_nul(raw))));
       break;
     }
     case CellKind::unknown:

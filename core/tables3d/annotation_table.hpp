@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -28,8 +29,26 @@
 
 namespace kestrel {
 
+// A text cell's characters (UTF-8), held apart so that every cell stays
+// small: a table of millions of number cells costs 16 bytes a cell.
+class AnnotationText {
+ public:
+  explicit AnnotationText(std::string text) : text_(std::make_unique<std::string>(std::move(text))) {}
+  AnnotationText(const AnnotationText& other) : text_(std::make_unique<std::string>(*other.text_)) {}
+  AnnotationText(AnnotationText&&) noexcept = default;
+  AnnotationText& operator=(const AnnotationText& other) {
+    text_ = std::make_unique<std::string>(*other.text_);
+    return *this;
+  }
+  AnnotationText& operator=(AnnotationText&&) noexcept = default;
+  const std::string& str() const { return *text_; }
+
+ private:
+  std::unique_ptr<std::string> text_;
+};
+
 // None (a cell of an unknown type), int, float or str.
-using AnnotationCell = std::variant<std::monostate, std::int64_t, double, std::string>;
+using AnnotationCell = std::variant<std::monostate, std::int64_t, double, AnnotationText>;
 
 struct AnnotationColumn {
   ParamValue name;  // the Snn value, usually a str; int 5 and float 5.0 name the same column

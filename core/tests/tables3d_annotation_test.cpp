@@ -92,7 +92,7 @@ std::vector<std::string> show(const AnnotationTable& t) {
       line += ' ';
       if (const auto* i = std::get_if<std::int64_t>(&cell)) line += "i" + std::to_string(*i);
       else if (const auto* d = std::get_if<double>(&cell)) line += "f" + float_repr(*d);
-      else if (const auto* s = std::get_if<std::string>(&cell)) line += "s'" + *s + "'";
+      else if (const auto* s = std::get_if<AnnotationText>(&cell)) line += "s'" + s->str() + "'";
       else line += "None";
     }
     out.push_back(line);
@@ -372,6 +372,7 @@ TEST(AnnotationLimits, CellsAndWarningsAreCountedOverAllTables) {
   rows.i32(1).i32(2).i32(3);
   const Table t{describe(4, 3, kInt), rows};
   Limits limits;
+  limits.cells_per_file_byte = 0;
   limits.max_annotation_cells = 5;
   EXPECT_EQ(read_error(file(directory(2), {t, t}), limits).kind, ErrorKind::too_large);
   limits.max_annotation_cells = 6;

@@ -15,6 +15,7 @@ const Limits& fuzz_limits() {
     l.max_label_bytes = std::int64_t{16} << 20;
     l.max_image_directory_passes = 4096;
     l.max_annotation_cells = 1 << 16;
+    l.cells_per_file_byte = 0;
     l.max_annotation_warnings = 1 << 12;
     l.max_annotation_text_bytes = std::int64_t{16} << 20;
     l.max_annotation_description_bytes = std::int64_t{16} << 20;

@@ -1,27 +1,20 @@
-// getOpusData over the core: each request the listing names (and variants the
-// choice bytes pick), resolved and read the way the binding reads it: plan,
-// then fill buffers of exactly the size the binding would allocate, so a plan
-// that promises less than its fill writes is a heap overflow under ASan.
+// getOpusData over the core's one entry point: each request the listing names
+// (and variants the choice bytes pick) is planned, then the full read and a
+// window the choice bytes pick are filled into buffers of exactly the planned
+// size (a plan that promises less than its fill writes is a heap overflow
+// under ASan), and the window must equal the full read at its positions.
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "base/checked.hpp"
+#include <cstring>
+
 #include "common/harness.hpp"
 #include "container/contents.hpp"
 #include "container/directory.hpp"
 #include "container/names.hpp"
-#include "extract/image_map.hpp"
-#include "extract/record_locator.hpp"
+#include "extract/block_plan.hpp"
 #include "extract/request.hpp"
-#include "extract/result_size.hpp"
-#include "extract/selection.hpp"
-#include "extract/timed_records.hpp"
-#include "extract/trace_records.hpp"
-#include "params/param_block.hpp"
-#include "tables3d/annotation_table.hpp"
-#include "tables3d/record_offsets.hpp"
-#include "tables3d/store_table.hpp"
 
 namespace kestrel::fuzz {
 
@@ -61,133 +54,92 @@ std::vector<Triple> requests_to_try(FuzzFile& file) {
   return out;
 }
 
-const std::int64_t* int_param(const ParamList& p, std::string_view key) { return param_int(p, key); }
+// Windows larger than this are not filled: the plan itself is what a
+// crafted count must not blow up, and zero regions cost the caller nothing.
+constexpr std::int64_t kMaxWindowValues = std::int64_t{4} << 20;
 
-// The result-size rule of the binding, with the fuzz caps.
-bool fits(FuzzFile& file, std::optional<std::int64_t> bytes) {
-  return check(check_result_bytes(bytes, file.size(), fuzz_limits(), "fuzz"));
+std::int64_t values_in(const BlockPlan& plan, const Window& w) {
+  std::int64_t n = w.row_count();
+  for (int i = 1; i < plan.ndim; ++i) n *= w.ranges[static_cast<std::size_t>(i)].size();
+  return n;
 }
 
-void read_2d(FuzzFile& file, Cursor& cursor, const OpenedBlock& block, std::int64_t npt) {
-  if (!check(cursor.seek(block.offsets.data))) return;
-  const std::int64_t count = cursor.floats_available(npt);
-  KESTREL_FUZZ_EXPECT(count >= 0 && count <= file.size() / 4, "more values than the file holds");
-  std::vector<float> values(static_cast<std::size_t>(count));
-  const Result<std::int64_t> read = cursor.read_floats(values.data(), npt);
-  if (check(read)) KESTREL_FUZZ_EXPECT(read.value() == count, "read_floats delivered another count");
+struct Filled {
+  std::vector<float> values;
+  std::vector<double> times;
+};
+
+// Fills a window twice, into a buffer of garbage and into a zeroed one that
+// the fill may leave alone where nothing is recorded: both must agree bit for bit.
+std::optional<Filled> fill(FuzzFile& file, const BlockPlan& plan, const Window& w) {
+  KESTREL_FUZZ_EXPECT(check(check_window(plan, w)), "a window inside the shape was refused");
+  if (window_failure(plan, w) != nullptr) return std::nullopt;
+  const std::int64_t n = values_in(plan, w);
+  if (n > kMaxWindowValues || w.row_count() > kMaxWindowValues) return std::nullopt;
+  Filled a{std::vector<float>(static_cast<std::size_t>(n), -7.5f),
+           std::vector<double>(static_cast<std::size_t>(w.row_count()), -7.5)};
+  if (!check(fill_window(file.source(), plan, w, {a.values.data(), false, a.times.data()}))) return std::nullopt;
+  std::vector<float> zeroed(static_cast<std::size_t>(n), 0.0f);
+  KESTREL_FUZZ_EXPECT(check(fill_window(file.source(), plan, w, {zeroed.data(), true, nullptr})),
+                      "a second fill failed");
+  KESTREL_FUZZ_EXPECT(a.values.empty() || std::memcmp(zeroed.data(), a.values.data(), a.values.size() * 4) == 0,
+                      "a zeroed fill differs from a full fill");
+  return a;
 }
 
-void read_image_map(FuzzFile& file, Cursor& cursor, const OpenedBlock& block, const StoreTable3D& table,
-                    const RecordOffsets& offsets, const RecordLocator& locator, std::int64_t npt) {
-  const ParamList* grid_params = &block.parameters;
-  ParamList original;
-  const std::int64_t* npx = int_param(*grid_params, "NPX");
-  const std::int64_t* npy = int_param(*grid_params, "NPY");
-  if (npx == nullptr || npy == nullptr) return;  // numpy's business in the binding
-  if (block.request.deriv != "NONE" && (*npx == 0 || *npy == 0)) {
-    // A derived block with an empty grid takes the underived block's.
-    auto read = read_param_block(cursor, block.offsets.original_params);
-    if (!check(read)) return;
-    original = std::move(read).value();
-    npx = int_param(original, "NPX");
-    npy = int_param(original, "NPY");
-    if (npx == nullptr || npy == nullptr) return;
+// A window chosen by the choice bytes: a range per axis, or for multi-region
+// maps sometimes a list of rows (repeats and any order allowed).
+Window chosen_window(const BlockPlan& plan, const Choices& c, std::vector<std::int64_t>& rows) {
+  Window w;
+  for (int i = 0; i < plan.ndim; ++i) {
+    const std::int64_t length = plan.shape[static_cast<std::size_t>(i)];
+    std::int64_t a = c.word(static_cast<std::size_t>(2 * i)) % (length + 1);
+    std::int64_t b = c.word(static_cast<std::size_t>(2 * i + 1)) % (length + 1);
+    if (a > b) std::swap(a, b);
+    w.ranges[static_cast<std::size_t>(i)] = {a, b};
   }
-  if (*npx < 0 || *npy < 0) return;
-  if (block.request.type == "TRC") {
-    const auto pixels = mul_i64(*npy, *npx);
-    if (!pixels) return;
-    auto traces = plan_trace_records(locator, offsets, npt, table.info_size, *pixels, fuzz_limits());
-    if (!check(traces) || traces.value().failure) return;
-    const auto values = mul_i64(*pixels, traces.value().records);
-    if (!fits(file, values ? mul_i64(*values, 4) : std::nullopt)) return;
-    std::vector<float> maps(static_cast<std::size_t>(*values));
-    check(fill_transposed(locator, offsets, *pixels, maps.data(), traces.value().records));
-    return;
+  const bool regions = plan.kind == BlockKind::multi_region || plan.kind == BlockKind::multi_region_trace;
+  if (regions && plan.shape[0] > 0 && (c.byte(7) & 1)) {
+    for (std::size_t k = 0; k < std::size_t{(c.byte(7) >> 1) % 8u} + 1; ++k) rows.push_back(c.word(k) % plan.shape[0]);
+    w.rows = std::span<const std::int64_t>(rows);
   }
-  const MapGrid grid{*npx, *npy, npt};
-  const auto cells = mul_i64(grid.rows, grid.columns);
-  const auto values = cells ? mul_i64(*cells, grid.points) : std::nullopt;
-  if (!fits(file, values ? mul_i64(*values, 4) : std::nullopt)) return;
-  const MapLayout layout = map_layout(table, npt);
-  auto plan = plan_image_map(locator, offsets, layout, grid, fuzz_limits());
-  if (!check(plan) || plan.value().failure) return;
-  std::vector<float> cube(static_cast<std::size_t>(*values));
-  check(fill_image_map(locator, offsets, layout, grid, plan.value(), cube.data()));
+  return w;
 }
 
-void read_multi_region(FuzzFile& file, Cursor& cursor, const OpenedBlock& block, const RecordOffsets& offsets,
-                       const RecordLocator& locator, std::int64_t npt) {
-  auto table = read_annotation_table(cursor, block.offsets.annotation, file.diagnostics(), fuzz_limits());
-  if (!check(table)) return;
-  // The binding turns the columns into Python lists; here each point's record is located.
-  const AnnotationColumn* index = table.value().find("Fileindex");
-  if (index == nullptr) return;
-  std::size_t visited = 0;
-  for (const AnnotationCell& cell : index->cells) {
-    if (++visited > kMaxVisits) break;
-    const auto* number = std::get_if<std::int64_t>(&cell);
-    const auto found = number ? offsets.find(*number) : std::nullopt;
-    if (!found) continue;
-    auto v = locator.values(*found, npt);
-    if (!check(v)) return;
-    if (!check(locator.time(v.value()))) return;
+// The window's values are the full read's values at the window's positions.
+void compare(const BlockPlan& plan, const Window& w, const Filled& window, const Filled& full) {
+  const std::int64_t s1 = plan.ndim > 1 ? plan.shape[1] : 1;
+  const std::int64_t s2 = plan.ndim > 2 ? plan.shape[2] : 1;
+  const AxisRange r1 = plan.ndim > 1 ? w.ranges[1] : AxisRange{0, 1};
+  const AxisRange r2 = plan.ndim > 2 ? w.ranges[2] : AxisRange{0, 1};
+  std::size_t k = 0;
+  for (std::int64_t i = 0; i < w.row_count(); ++i) {
+    const std::int64_t row = w.rows ? (*w.rows)[static_cast<std::size_t>(i)] : w.ranges[0].start + i;
+    for (std::int64_t j = r1.start; j < r1.stop; ++j) {
+      for (std::int64_t q = r2.start; q < r2.stop; ++q, ++k) {
+        const float expected = full.values[static_cast<std::size_t>((row * s1 + j) * s2 + q)];
+        KESTREL_FUZZ_EXPECT(std::memcmp(&expected, &window.values[k], 4) == 0, "a window differs from the full read");
+      }
+    }
   }
-}
-
-void read_time_series(FuzzFile& file, const OpenedBlock& block, const StoreTable3D& table,
-                      const RecordOffsets& offsets, const RecordLocator& locator, std::int64_t npt) {
-  if (block.request.type == "TRC") {
-    auto traces = plan_trace_records(locator, offsets, npt, table.info_size, std::nullopt, fuzz_limits());
-    if (!check(traces) || traces.value().failure) return;
-    const TraceRecords& t = traces.value();
-    KESTREL_FUZZ_EXPECT(static_cast<std::int64_t>(t.labels.size()) == t.records, "a label per record");
-    const auto bytes = mul_i64(t.records, t.width * 4);
-    if (!fits(file, bytes)) return;
-    std::vector<float> rows(static_cast<std::size_t>(*bytes / 4));
-    check(fill_trace_rows(locator, offsets, t.width, rows.data()));
-    return;
-  }
-  if (!check(plan_timed_records(locator, offsets, npt, fuzz_limits()))) return;
-  const std::int64_t records = offsets.count();
-  if (records == 0) return;
-  const auto row_bytes = add_i64(npt * 4, 8);
-  if (!fits(file, row_bytes ? mul_i64(records, *row_bytes) : std::nullopt)) return;
-  std::vector<float> spectra(static_cast<std::size_t>(records * npt));
-  std::vector<double> times(static_cast<std::size_t>(records));
-  check(fill_timed_records(locator, offsets, npt, spectra.data(), times.data()));
-}
-
-void read_3d(FuzzFile& file, Cursor& cursor, const OpenedBlock& block, std::int64_t npt) {
-  auto table = read_store_table(cursor, block.offsets.data);
-  if (!check(table)) return;
-  const RecordOffsets offsets = RecordOffsets::build(table.value());
-  KESTREL_FUZZ_EXPECT(offsets.count() >= 0, "negative record count");
-  const RecordLocator locator(file.source());
-  const ParamList& p = block.parameters;
-  const bool grid = p.contains("AOX") && p.contains("AOY") && p.contains("NPX") && p.contains("NPY") &&
-                    p.contains("DDX") && p.contains("DDY");
-  if (grid) return read_image_map(file, cursor, block, table.value(), offsets, locator, npt);
-  if (block.offsets.annotation != -1) return read_multi_region(file, cursor, block, offsets, locator, npt);
-  read_time_series(file, block, table.value(), offsets, locator, npt);
 }
 
 void read_request(FuzzFile& file, const Triple& t) {
   auto request = check_request(t.type, t.dimensions, t.deriv);
   if (!check(request)) return;
-  Cursor cursor = file.open();
-  auto opened = open_block(cursor, std::move(request).value());
-  if (!check(opened)) return;
-  const OpenedBlock& block = opened.value();
-  // NPT must be an int for the binding's linspace to accept it; the rest is numpy's.
-  const std::int64_t* npt = int_param(block.parameters, "NPT");
-  if (npt == nullptr || *npt < 0) return;
-  if (!fits(file, mul_i64(*npt, 8))) return;  // the x axis
-  if (block.request.is_3d()) {
-    read_3d(file, cursor, block, *npt);
-  } else {
-    read_2d(file, cursor, block, *npt);
-  }
+  auto planned = plan_block(file.source(), std::move(request).value(), fuzz_limits());
+  if (!check(planned)) return;
+  const BlockPlan& plan = planned.value();
+  for (int i = 0; i < plan.ndim; ++i) KESTREL_FUZZ_EXPECT(plan.shape[static_cast<std::size_t>(i)] >= 0, "a negative extent");
+  if (plan.failure && plan.failure->kind == PlanFailure::Kind::core) check_error(plan.failure->error);
+  const auto full = fill(file, plan, full_window(plan));
+  std::vector<std::int64_t> rows;
+  const Window w = chosen_window(plan, file.choices(), rows);
+  const auto part = fill(file, plan, w);
+  if (full && part) compare(plan, w, *part, *full);
+  // The full read fails exactly when the plan does.
+  KESTREL_FUZZ_EXPECT(plan.failure.has_value() == (window_failure(plan, full_window(plan)) != nullptr),
+                      "the full window misses the plan's failure");
 }
 
 }  // namespace

@@ -1,17 +1,13 @@
 // getOpusData(path, datablock): checks the request, resolves it against the
 // file, and hands over to the 2D or 3D reader.
-#include "base/checked.hpp"
-#include "base/limits.hpp"
 #include "container/names.hpp"
+#include "extract/block_plan.hpp"
+#include "extract/block_result.hpp"
 #include "extract/request.hpp"
-#include "extract/result_size.hpp"
-#include "extract/selection.hpp"
-#include "extract/extract_context.hpp"
 #include "module/argument_checks.hpp"
 #include "module/public_functions.hpp"
-#include "py/arrays.hpp"
 #include "py/errors.hpp"
-#include "py/values.hpp"
+#include "py/opened_file.hpp"
 
 namespace kestrel::py {
 
@@ -99,47 +95,13 @@ Ref get_opus_data_impl(std::span<PyObject* const> args) {
   Request request = check_request_items(data_type.get(), dimension.get(), deriv.get());
 
   OpenedFile file(path);
-  Cursor cursor(file.source());
-  OpenedBlock block = unwrap(open_block(cursor, std::move(request)));
-  ExtractContext context{file, cursor, block, std::move(dimension), std::move(data_type), std::move(deriv),
-                         params_to_dict(block.parameters)};
-  PyObject* parameters = context.parameters.get();
-  context.npt = require_key(parameters, "NPT");
-  context.fxv = require_key(parameters, "FXV");
-  context.lxv = require_key(parameters, "LXV");
-  context.mxy = require_key(parameters, "MXY");
-  context.mny = require_key(parameters, "MNY");
-  if (PyLong_Check(context.npt.get())) {
-    const long long npt = PyLong_AsLongLong(context.npt.get());
-    if (npt == -1 && PyErr_Occurred()) throw PyErrAlreadySet{};
-    if (npt > 0) {
-      unwrap(check_result_bytes(mul_i64(npt, 8), cursor.size(), default_limits(), "an x axis of NPT points"));
-    }
-  }
-  context.abscissa = linspace(context.fxv.get(), context.lxv.get(), context.npt.get());
-  Ref result = block.request.is_3d() ? read_3d_block(context) : read_single_spectrum(context);
+  const BlockPlan plan = unwrap(plan_block(file.source(), std::move(request)));
+  Ref result = read_block_result(file.source(), plan, {std::move(dimension), std::move(data_type), std::move(deriv)});
   file.close();
   return result;
 }
 
 }  // namespace
-
-Ref require_key(PyObject* parameters, const char* key) {
-  PyObject* value = PyDict_GetItemString(parameters, key);
-  if (value == nullptr) throw CoreFailure{Error::missing_key(key)};
-  return Ref::borrow(value);
-}
-
-Ref ExtractContext::common_keywords() const {
-  Ref kwargs = Ref::check(PyDict_New());
-  const std::pair<const char*, PyObject*> items[] = {
-      {"dimension", dimension.get()}, {"dataType", data_type.get()}, {"deriv", deriv.get()},
-      {"x", abscissa.get()},          {"minY", mny.get()},           {"maxY", mxy.get()},
-      {"parameters", parameters.get()},
-  };
-  for (const auto& [name, value] : items) check_status(PyDict_SetItemString(kwargs.get(), name, value));
-  return kwargs;
-}
 
 const FunctionSpec kGetOpusDataFunction = {
     "getOpusData",

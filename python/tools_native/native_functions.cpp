@@ -1,19 +1,31 @@
 #include "tools_native/native_functions.hpp"
 
-#include "py/entry.hpp"
-
 namespace kestrel::py {
 
 namespace {
 
-// The build's core, for a quick check that the module loads the same core as kestrel.
-PyObject* core_version(PyObject*, PyObject*) {
-  return call_guarded([] { return Ref::check(PyUnicode_FromString("kestrel core 1")); });
-}
-
 // One line per function; each function lives in a file of its own.
 PyMethodDef g_methods[] = {
-    {"core_version", core_version, METH_NOARGS, "core_version() -> str"},
+    {"plan", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(native_plan)), METH_FASTCALL,
+     "plan(path, block) -> dict\n\n"
+     "What getOpusData(path, block) returns, without the values of its main array: 'kind', 'shape' (of the\n"
+     "main array; multi-region kinds stack all regions' rows), 'dtype', 'x', 'parameters', 'failed_at', and\n"
+     "per kind 'mapX'/'mapY'/'layout' (maps), 'z' (series; NaN from failed_at on), 'labels' (trace kinds),\n"
+     "'regions' (dicts of 'title', 'start', 'stop', 'mapX', 'mapY', 'start_time'; start_time None for traces).\n"
+     "A file getOpusData cannot read at all raises what getOpusData raises. 'failed_at' is None when the full\n"
+     "read succeeds, else where it stops: a cell index (row * NPX + column) for per-position maps, a spectral\n"
+     "point for transposed maps, a row for series and multi-region kinds; a value at or past the axis' end\n"
+     "means the read stops after its last position. No line is printed and no warning issued.\n\n"
+     "    >>> plan('demo.0', ('AB', '3D', 'NONE'))['shape']\n    (5, 6, 200)"},
+    {"read_window", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(native_read_window)), METH_FASTCALL,
+     "read_window(path, block, window, out) -> None\n\n"
+     "Fills `out` (C-contiguous float32, the window's shape) with main[window]: one (start, stop) pair per\n"
+     "axis of plan()['shape'] (0 <= start <= stop <= extent); for multi-region kinds the first entry may be a\n"
+     "1-D int64 array of stacked rows. The GIL is released while reading. A window that holds a position at or\n"
+     "past plan()['failed_at'] (or, when that lies past the end, that reaches the end) raises what getOpusData\n"
+     "raises; any other window succeeds and equals getOpusData's array at the window.\n\n"
+     "    >>> out = numpy.empty((2, 3, 200), numpy.float32)\n"
+     "    >>> read_window('demo.0', ('AB', '3D', 'NONE'), [(0, 2), (1, 4), (0, 200)], out)"},
     {"fill_spectra", fill_spectra, METH_VARARGS,
      "fill_spectra(paths, blocks, out, first_row, auto, meta) -> dict: single spectra into rows of out"},
     {nullptr, nullptr, 0, nullptr},
