@@ -26,6 +26,8 @@ PyMethodDef g_methods[] = {
      "raises; any other window succeeds and equals getOpusData's array at the window.\n\n"
      "    >>> out = numpy.empty((2, 3, 200), numpy.float32)\n"
      "    >>> read_window('demo.0', ('AB', '3D', 'NONE'), [(0, 2), (1, 4), (0, 200)], out)"},
+    {"fill_spectra", fill_spectra, METH_VARARGS,
+     "fill_spectra(paths, blocks, out, first_row, auto, meta) -> dict: single spectra into rows of out"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -14,4 +14,7 @@ PyObject* native_read_window(PyObject* self, PyObject* const* args, Py_ssize_t n
 // The module's method table, ending in a sentinel.
 PyMethodDef* native_methods();
 
+// fill_spectra.cpp: single spectra of many files into rows of one matrix.
+PyObject* fill_spectra(PyObject* self, PyObject* args);
+
 }  // namespace kestrel::py

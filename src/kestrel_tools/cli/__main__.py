@@ -32,6 +32,7 @@ def build_parser() -> argparse.ArgumentParser:
 
 # subcommand -> the module whose main(argv) -> int runs it
 SUBCOMMANDS: dict[str, str] = {
+    "collect": "kestrel_tools.cli.collect_command",
     "convert": "kestrel_tools.cli.convert",
     "plot": "kestrel_tools.cli.plot",
     "info": "kestrel_tools.cli.info",

@@ -1,0 +1,421 @@
+"""What a file says about its measurement: when, what, with which instrument.
+
+`file_info(path)` reads the primary block of a file (see `primary_block`) with
+its parameters and turns the raw parameter keys into named, typed fields:
+
+>>> from kestrel_tools import DEMO_FILE, file_info
+>>> info = file_info(DEMO_FILE)
+>>> info.block, info.x_unit, info.y_kind
+(('AB', '3D', 'NONE'), 'cm-1', 'absorbance')
+
+Acquisition time
+    DAT holds the date ("dd/mm/yyyy", or "yyyy/mm/dd" when the first field has
+    four digits) and TIM the local time with its offset from UTC in a suffix:
+    "hh:mm:ss[.fff] (GMT+h)", "(UTC+0)", half hours as "GMT+10.5" or
+    "GMT+05:30", negative offsets as "GMT-4". The result is a timezone-aware
+    datetime with that offset. A fraction that is not digits ("10:31:19.-70")
+    is dropped, keeping the whole seconds, with a MetadataWarning: the seconds
+    are clear, the fraction is not. SRT (an epoch in seconds) is used only when
+    DAT/TIM are missing or unreadable (some instruments store the local wall
+    clock in it as if it were UTC), and `acquired_from` says "SRT" then.
+
+Units and kinds
+    `x_unit` names DXU ("WN" -> "cm-1", "MI" -> "um", "PNT" -> "points", ...).
+    `y_kind` says what the values are, from the block type ("AB" ->
+    "absorbance", "SSC" -> "single channel", "SIFG" -> "interferogram"); PLF,
+    the result spectrum the acquisition was set to compute, decides only where
+    the block type does not: a file converted afterwards keeps the old setting.
+
+Missing or malformed fields never make `file_info` fail: the field is None and a
+`MetadataWarning` names the file and the field.
+"""
+
+from __future__ import annotations
+
+import os
+import re
+import warnings
+from collections.abc import Iterable, Sequence
+from dataclasses import dataclass, field, fields
+from datetime import datetime, timedelta, timezone
+from typing import Any, Literal, Protocol
+
+import kestrel
+
+Triple = tuple[str, str, str]
+ParamValue = int | float | str
+
+__all__ = [
+    "FileInfo",
+    "MetadataWarning",
+    "acquisition",
+    "file_info",
+    "primary_block",
+    "ranked_blocks",
+    "x_unit_name",
+    "y_kind_name",
+]
+
+
+class MetadataWarning(UserWarning):
+    """A metadata field of a file is missing or unreadable; the field is None."""
+
+
+# ----------------------------------------------------------------- primary block
+#
+# The block a scientist means by "the spectrum of this file": a result spectrum
+# (what the instrument software computed and shows), then single channels,
+# power spectra and interferograms (raw data behind the result), then phases and
+# traces. First-channel names come before their second-channel twins; within one
+# type a 3D block comes before the 2D one (a map file's 2D block is usually one
+# point of the map), and the underived block before its derivatives.
+RESULT_SPECTRA = ("AB", "TR", "REFL", "KM", "ATR", "RAM", "EMIS", "PAS", "LREFL", "ABARI", "TRARI")
+SINGLE_CHANNELS = ("SSC", "RSC", "SPOW", "RPOW")
+INTERFEROGRAMS = ("SIFG", "RIFG")
+OTHER_BLOCKS = ("SPH", "RPH", "TRC")
+_DERIVATIVES = ("NONE", "1DER", "2DER", "NDER")
+
+
+def _type_order() -> tuple[str, ...]:
+    order: list[str] = []
+    for tier in (RESULT_SPECTRA, SINGLE_CHANNELS, INTERFEROGRAMS, OTHER_BLOCKS):
+        order += tier
+        order += [name + "-CH2" for name in tier]
+    return tuple(order)
+
+
+TYPE_ORDER = _type_order()
+_TYPE_RANK = {name: i for i, name in enumerate(TYPE_ORDER)}
+
+
+def _rank(triple: Sequence[str]) -> tuple[int, int, int] | None:
+    type_rank = _TYPE_RANK.get(triple[0])
+    if type_rank is None or triple[2] not in _DERIVATIVES:
+        return None
+    return type_rank, 0 if triple[1] == "3D" else 1, _DERIVATIVES.index(triple[2])
+
+
+def ranked_blocks(dimensions: Iterable[str] = ("3D", "2D")) -> list[Triple]:
+    """Every block name getOpusData reads, best first by the primary-block rule.
+
+    >>> ranked_blocks(("2D",))[:3]
+    [('AB', '2D', 'NONE'), ('AB', '2D', '1DER'), ('AB', '2D', '2DER')]
+    """
+    dims = tuple(dimensions)
+    triples = [(t, d, v) for t in TYPE_ORDER for d in ("3D", "2D") if d in dims for v in _DERIVATIVES]
+    return sorted(triples, key=lambda t: _rank(t) or (0, 0, 0))
+
+
+def primary_block(path: str | os.PathLike[str], *, blocks: Sequence[Sequence[str]] | None = None) -> Triple:
+    """The block a scientist means by "the spectrum of this file".
+
+    Result spectra (AB, TR, REFL, KM, ATR, RAM, EMIS, PAS, LREFL, ABARI, TRARI)
+    come first, then single channels (SSC, RSC) and power spectra, then
+    interferograms (SIFG, RIFG), then phases and traces; second-channel blocks
+    follow their first-channel twins. Within one type a 3D block comes before
+    the 2D block, and the underived block before its derivatives. `blocks` is
+    the file's listing when the caller already has it.
+
+    >>> from kestrel_tools import DEMO_FILE
+    >>> primary_block(DEMO_FILE)
+    ('AB', '3D', 'NONE')
+
+    Raises ValueError naming the file when it holds no block getOpusData reads.
+    """
+    listing = kestrel.listContents(os.fspath(path)) if blocks is None else blocks
+    ranked = [(rank, tuple(b)) for b in listing if (rank := _rank(b)) is not None]
+    if not ranked:
+        raise ValueError(f"{os.fspath(path)}: the file holds no data block that can be read")
+    best = min(ranked, key=lambda item: item[0])[1]
+    return (best[0], best[1], best[2])
+
+
+# ----------------------------------------------------------------- units and kinds
+
+_X_UNITS = {
+    "WN": "cm-1", "MI": "um", "NM": "nm", "LGW": "log(cm-1)", "PNT": "points",
+    "SEC": "s", "MSC": "ms", "MIN": "min", "HZ": "Hz",
+}
+
+_Y_KINDS = {
+    "AB": "absorbance", "TR": "transmittance", "RFL": "reflectance", "REFL": "reflectance",
+    "KM": "kubelka-munk", "ATR": "atr", "RAM": "raman", "EMI": "emission", "EMIS": "emission",
+    "PAS": "photoacoustic", "LRF": "log reflectance", "LREFL": "log reflectance",
+    "SC": "single channel", "IGM": "interferogram", "IFG": "interferogram", "PH": "phase",
+    "PW": "power", "POW": "power", "TRC": "trace", "ABARI": "absorbance", "TRARI": "transmittance",
+}
+
+# Raw data blocks, named with their sample (S) or reference (R) prefix.
+_RAW_KINDS = {"SC": "single channel", "IFG": "interferogram", "PH": "phase", "POW": "power", "TRC": "trace"}
+
+
+def x_unit_name(dxu: str) -> str:
+    """The name of an x unit code (DXU): "WN" -> "cm-1", "MI" -> "um", "PNT" -> "points".
+
+    Unknown codes come back unchanged.
+
+    >>> x_unit_name("WN"), x_unit_name("SEC"), x_unit_name("XYZ")
+    ('cm-1', 's', 'XYZ')
+    """
+    return _X_UNITS.get(dxu.strip().upper(), dxu)
+
+
+def y_kind_name(code: str) -> str | None:
+    """What y values are, from a PLF code or a block type ("AB" -> "absorbance").
+
+    >>> y_kind_name("RFL"), y_kind_name("SSC"), y_kind_name("??")
+    ('reflectance', 'single channel', None)
+    """
+    code = code.strip().upper().removesuffix("-CH2")
+    if code in _Y_KINDS:
+        return _Y_KINDS[code]
+    if code[:1] in ("S", "R") and code[1:] in _RAW_KINDS:
+        return _RAW_KINDS[code[1:]]
+    return None
+
+
+# ----------------------------------------------------------------- acquisition time
+
+_DATE = re.compile(r"^\s*(\d{1,4})[/.-](\d{1,2})[/.-](\d{1,4})\s*$")
+_TIME = re.compile(
+    r"^\s*(\d{1,2}):(\d{1,2}):(\d{1,2})(?:\.(\S*?))?\s*"
+    r"(?:\(?\s*(?:GMT|UTC)\s*([+-])\s*(\d{1,2})(?:(?:\.(\d+))|(?::(\d{2})))?\s*\)?)?\s*$",
+    re.IGNORECASE,
+)
+
+
+class _Warner(Protocol):
+    def warn(self, name: str, what: str) -> None: ...
+
+
+class _Fields:
+    """Collects the warnings of one file_info call, each naming file and field."""
+
+    def __init__(self, path: str) -> None:
+        self.path = path
+
+    def warn(self, name: str, what: str) -> None:
+        # Attributed to the caller's line, outside this package.
+        warnings.warn(f"{self.path}: {name}: {what}", MetadataWarning,
+                      skip_file_prefixes=(os.path.dirname(__file__),))
+
+
+def _parse_date(text: str) -> tuple[int, int, int] | None:
+    match = _DATE.match(text)
+    if match is None:
+        return None
+    a, b, c = match.groups()
+    if len(a) == 4:  # yyyy/mm/dd
+        return int(a), int(b), int(c)
+    if len(c) == 4:  # dd/mm/yyyy
+        return int(c), int(b), int(a)
+    return None
+
+
+def _parse_offset(sign: str, hours: str, decimal: str | None, minutes: str | None) -> timedelta:
+    span = timedelta(hours=int(hours))
+    if decimal is not None:
+        span += timedelta(hours=float("0." + decimal))
+    if minutes is not None:
+        span += timedelta(minutes=int(minutes))
+    return -span if sign == "-" else span
+
+
+def acquisition_time(dat: object, tim: object, fields: _Warner) -> datetime | None:
+    """DAT + TIM with TIM's UTC offset, or None with a warning saying why."""
+    if not isinstance(dat, str) or not isinstance(tim, str):
+        missing = "DAT" if not isinstance(dat, str) else "TIM"
+        fields.warn("acquired", f"{missing} is missing or not text")
+        return None
+    date = _parse_date(dat)
+    if date is None:
+        fields.warn("acquired", f"DAT {dat!r} is not a date")
+        return None
+    match = _TIME.match(tim)
+    if match is None:
+        fields.warn("acquired", f"TIM {tim!r} is not a time")
+        return None
+    hh, mm, ss, fraction, sign, off_h, off_dec, off_min = match.groups()
+    if sign is None:
+        fields.warn("acquired", f"TIM {tim!r} has no UTC offset")
+        return None
+    micro = 0
+    if fraction:
+        if fraction.isdigit():
+            micro = int(fraction[:6].ljust(6, "0"))
+        else:
+            fields.warn("acquired", f"fraction {fraction!r} of TIM {tim!r} is not digits; whole seconds kept")
+    try:
+        offset = _parse_offset(sign, off_h, off_dec, off_min)
+        return datetime(*date, int(hh), int(mm), int(ss), micro, tzinfo=timezone(offset))
+    except ValueError as error:
+        fields.warn("acquired", f"DAT {dat!r} TIM {tim!r}: {error}")
+        return None
+
+
+def _from_srt(srt: object) -> datetime | None:
+    # 0 and absurd values mean "not recorded".
+    if isinstance(srt, (int, float)) and 0 < srt < 4102444800:
+        return datetime.fromtimestamp(float(srt), tz=timezone.utc)
+    return None
+
+
+class _Silent:
+    def warn(self, name: str, what: str) -> None:
+        pass
+
+
+def acquisition(parameters: dict[str, ParamValue], fields: _Warner | None = None,
+                ) -> tuple[datetime | None, Literal["DAT/TIM", "SRT"] | None]:
+    """(acquisition time, where it came from) from parameters already read.
+
+    DAT/TIM first, SRT only when they give nothing. Silent unless `fields`
+    (the warning collector of file_info) is given.
+
+    >>> acquisition({"DAT": "03/05/2019", "TIM": "13:34:44.641 (GMT-4)"})[0].isoformat()
+    '2019-05-03T13:34:44.641000-04:00'
+    >>> acquisition({"TIM": "13:34:44", "SRT": 1556890484.5})
+    (datetime.datetime(2019, 5, 3, 13, 34, 44, 500000, tzinfo=datetime.timezone.utc), 'SRT')
+    """
+    acquired = acquisition_time(parameters.get("DAT"), parameters.get("TIM"), fields or _Silent())
+    if acquired is not None:
+        return acquired, "DAT/TIM"
+    acquired = _from_srt(parameters.get("SRT"))
+    return acquired, ("SRT" if acquired is not None else None)
+
+
+# ----------------------------------------------------------------- FileInfo
+
+
+@dataclass(frozen=True)
+class FileInfo:
+    """The metadata of one block of one file.
+
+    >>> from kestrel_tools import DEMO_FILE, file_info
+    >>> info = file_info(DEMO_FILE, ("AB", "2D", "NONE"))
+    >>> info.acquired_from, info.resolution, info.as_dict()["block"]
+    ('DAT/TIM', 4.0, 'AB 2D NONE')
+    """
+
+    path: str
+    blocks: list[Triple]
+    block: Triple
+    acquired: datetime | None
+    acquired_from: Literal["DAT/TIM", "SRT"] | None
+    sample_name: str | None
+    sample_form: str | None
+    operator: str | None
+    instrument: str | None
+    resolution: float | None
+    scans: int | None
+    x_unit: str | None
+    y_kind: str | None
+    parameters: dict[str, ParamValue] = field(repr=False)
+
+    def as_dict(self, *, parameters: bool = False) -> dict[str, Any]:
+        """One flat row: every field but `blocks` and `parameters`, the block as
+        "AB 2D NONE"; with parameters=True the raw parameters follow under their keys."""
+        row = {f.name: getattr(self, f.name) for f in fields(self) if f.name not in ("blocks", "parameters")}
+        row["block"] = " ".join(self.block)
+        if parameters:
+            row.update(self.parameters)
+        return row
+
+
+def _text(params: dict[str, ParamValue], key: str, name: str, fields: _Fields) -> str | None:
+    value = params.get(key)
+    if value is None:
+        fields.warn(name, f"{key} is missing")
+        return None
+    if not isinstance(value, str):
+        fields.warn(name, f"{key} is {value!r}, not text")
+        return None
+    return value
+
+
+def _number(params: dict[str, ParamValue], keys: Sequence[str], name: str, fields: _Fields) -> float | None:
+    for key in keys:
+        value = params.get(key)
+        if value is None:
+            continue
+        if isinstance(value, (int, float)):
+            return value
+        try:
+            return float(value)
+        except ValueError:
+            fields.warn(name, f"{key} is {value!r}, not a number")
+            return None
+    fields.warn(name, f"{' and '.join(keys)} missing")
+    return None
+
+
+def _read_parameters(path: str, block: Triple) -> dict[str, ParamValue]:
+    # The one place that reads a block's parameters: the native plan reads them
+    # without the data where the build has it, getOpusData otherwise.
+    from kestrel_tools import _native
+
+    plan = getattr(_native, "plan", None)
+    parameters: dict[str, ParamValue]
+    if plan is not None:
+        parameters = plan(path, block)["parameters"]
+    else:
+        parameters = kestrel.getOpusData(path, block).parameters
+    return parameters
+
+
+def info_from_parameters(path: str, blocks: list[Triple], block: Triple,
+                         params: dict[str, ParamValue]) -> FileInfo:
+    """A FileInfo from parameters already read (collections reuse this)."""
+    fields = _Fields(path)
+    acquired, acquired_from = acquisition(params, fields)
+    reference = block[0].startswith("R")
+    scans = _number(params, ("ARS", "NSR") if reference else ("ASS", "NSS"), "scans", fields)
+    dxu = params.get("DXU")
+    x_unit = x_unit_name(dxu) if isinstance(dxu, str) else None
+    if x_unit is None:
+        fields.warn("x_unit", "DXU is missing or not text")
+    # The stored block says what its values are. PLF is the result spectrum the
+    # acquisition was set to compute; a file converted afterwards keeps the old
+    # setting (a real AB block of absorbances up to 6 carries PLF=TR), so PLF
+    # decides only where the block type does not.
+    kind = y_kind_name(block[0])
+    plf = params.get("PLF")
+    if kind is None and isinstance(plf, str):
+        kind = y_kind_name(plf)
+    resolution = _number(params, ("RES",), "resolution", fields)
+    return FileInfo(
+        path=path,
+        blocks=blocks,
+        block=block,
+        acquired=acquired,
+        acquired_from=acquired_from,
+        sample_name=_text(params, "SNM", "sample_name", fields),
+        sample_form=_text(params, "SFM", "sample_form", fields),
+        operator=_text(params, "CNM", "operator", fields),
+        instrument=_text(params, "INS", "instrument", fields),
+        resolution=None if resolution is None else float(resolution),
+        scans=None if scans is None else int(scans),
+        x_unit=x_unit,
+        y_kind=kind,
+        parameters=params,
+    )
+
+
+def file_info(path: str | os.PathLike[str], block: Sequence[str] | None = None) -> FileInfo:
+    """The metadata of `block` of the file (None: its primary block).
+
+    >>> from kestrel_tools import DEMO_FILE
+    >>> info = file_info(DEMO_FILE, ("AB", "2D", "NONE"))
+    >>> info.acquired.isoformat(), info.instrument
+    ('2026-12-09T10:15:00+01:00', 'Demo FT-IR')
+
+    A file whose listing or parameters cannot be read raises what listContents
+    or getOpusData raise for it (values past the parameters are not needed, and
+    where the native plan is built they are not read); a missing or malformed
+    field only sets that field to None with a MetadataWarning.
+    """
+    name = os.fspath(path)
+    blocks = [(b[0], b[1], b[2]) for b in kestrel.listContents(name)]
+    chosen = primary_block(name, blocks=blocks) if block is None else (block[0].upper(), block[1].upper(),
+                                                                        block[2].upper())
+    return info_from_parameters(name, blocks, chosen, _read_parameters(name, chosen))
