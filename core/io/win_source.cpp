@@ -15,6 +15,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <optional>
 #include <cerrno>
 #include <vector>
 
@@ -99,11 +100,17 @@ Result<std::unique_ptr<ByteSource>> source_from_handle(void* handle, std::int64_
 }
 
 // The binding opens files through the C runtime and hands over the descriptor;
-// on Windows the descriptor stands for a handle, which is what is read.
-Result<std::unique_ptr<ByteSource>> source_from_fd(int fd, std::int64_t max_bytes) {
+// on Windows the descriptor stands for a handle, which is what is read. A pipe
+// is read whole here, so the whole read runs inside the embedder's wait (an
+// interpreter lets its other threads run meanwhile).
+Result<std::unique_ptr<ByteSource>> source_from_fd(int fd, std::int64_t max_bytes, const WaitHooks* hooks) {
   const intptr_t handle = ::_get_osfhandle(fd);
   if (handle == -1) return Error::io(EBADF);
-  return source_from_handle(reinterpret_cast<void*>(handle), max_bytes);
+  if (hooks == nullptr) return source_from_handle(reinterpret_cast<void*>(handle), max_bytes);
+  std::optional<Result<std::unique_ptr<ByteSource>>> opened;
+  hooks->wait([&] { opened.emplace(source_from_handle(reinterpret_cast<void*>(handle), max_bytes)); });
+  if (hooks->interrupted()) return Error::aborted();
+  return std::move(*opened);
 }
 
 }  // namespace kestrel

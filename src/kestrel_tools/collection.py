@@ -124,19 +124,26 @@ def read_collection(sources: PathArg | Iterable[PathArg], block: str | Sequence[
                     on_error: OnError = "collect") -> Collection:
     """Reads the single spectrum of every file into one matrix.
 
-    sources: a folder, a glob pattern, or an iterable of paths (see expand_sources).
-    block: "auto" takes each file's primary 2D block (the primary-block rule of
-        kestrel_tools.metadata among the 2D blocks: a collection holds one
-        spectrum per file), or a triple such as ("AB", "2D", "NONE").
-    axis: "same": every file must have the first readable file's x axis (same
-        number of points, ends within 1e-9 relative); a file that differs fails.
-        A 1-D array: every spectrum is linearly interpolated onto it (NaN outside
-        the file's own range).
-    workers: threads reading files (default: the CPU count, at most 8).
-    progress: True for a bar on stderr, or a callable(done, total).
-    on_error: "collect" puts each failed file in `failed`; "raise" raises the
-        first failure in input order (the exception getOpusData raised, with a
-        note naming the file); "skip" drops failed files silently.
+    Args:
+        sources: a folder, a glob pattern, or an iterable of paths (see
+            expand_sources).
+        block: "auto" takes each file's primary 2D block (the primary-block
+            rule of kestrel_tools.metadata among the 2D blocks: a collection
+            holds one spectrum per file), or a triple such as
+            ("AB", "2D", "NONE").
+        recursive: look into subfolders of a folder too.
+        axis: "same": every file must have the first readable file's x axis
+            (same number of points, ends within 1e-9 relative); a file that
+            differs fails. A 1-D array: every spectrum is linearly
+            interpolated onto it (NaN outside the file's own range).
+        workers: threads reading files (default: the CPU count, at most 8).
+        progress: True for a bar on stderr, or a callable(done, total).
+        on_error: "collect" puts each failed file in `failed`; "raise" raises
+            the first failure in input order (the exception getOpusData
+            raised, with a note naming the file); "skip" drops failed files
+            silently.
+
+    Example:
 
     >>> from kestrel_tools import DEMO_FILE
     >>> c = read_collection([DEMO_FILE] * 3, progress=lambda done, total: None)
