@@ -322,7 +322,7 @@ class FileInfo:
         return row
 
 
-def _text(params: dict[str, ParamValue], key: str, name: str, fields: _Fields) -> str | None:
+def _text(params: dict[str, ParamValue], key: str, name: str, fields: _Warner) -> str | None:
     value = params.get(key)
     if value is None:
         fields.warn(name, f"{key} is missing")
@@ -333,7 +333,7 @@ def _text(params: dict[str, ParamValue], key: str, name: str, fields: _Fields) -
     return value
 
 
-def _number(params: dict[str, ParamValue], keys: Sequence[str], name: str, fields: _Fields) -> float | None:
+def _number(params: dict[str, ParamValue], keys: Sequence[str], name: str, fields: _Warner) -> float | None:
     for key in keys:
         value = params.get(key)
         if value is None:
@@ -364,9 +364,10 @@ def _read_parameters(path: str, block: Triple) -> dict[str, ParamValue]:
 
 
 def info_from_parameters(path: str, blocks: list[Triple], block: Triple,
-                         params: dict[str, ParamValue]) -> FileInfo:
-    """A FileInfo from parameters already read (collections reuse this)."""
-    fields = _Fields(path)
+                         params: dict[str, ParamValue], *, quiet: bool = False) -> FileInfo:
+    """A FileInfo from parameters already read (collections and writers given a
+    result reuse this); with quiet=True missing fields warn nothing."""
+    fields: _Warner = _Silent() if quiet else _Fields(path)
     acquired, acquired_from = acquisition(params, fields)
     reference = block[0].startswith("R")
     scans = _number(params, ("ARS", "NSR") if reference else ("ASS", "NSS"), "scans", fields)

@@ -8,7 +8,7 @@ import pytest
 
 import kestrel
 from kestrel_tools import DEMO_FILE, write_jcamp
-from kestrel_tools._planned_api import acquired_from_parameters, primary_block
+from kestrel_tools.metadata import acquisition, primary_block
 from opusfile import ACQUISITION, opus, params, spectrum
 
 jcamp = pytest.importorskip("jcamp")
@@ -42,7 +42,7 @@ def test_real_spectra_read_back_exactly(tmp_path, path, block):
     assert back["npoints"] == len(r.y)
     np.testing.assert_array_equal(back["y"].astype(np.float32), r.y)
     np.testing.assert_array_equal(back["x"], r.x)
-    acquired = acquired_from_parameters(r.parameters)
+    acquired, _ = acquisition(r.parameters)
     if acquired is not None:
         assert back["longdate"] == acquired.replace(microsecond=0)
 
@@ -95,16 +95,3 @@ def test_only_single_spectra(tmp_path, block):
         write_jcamp(kestrel.getOpusData(str(DEMO_FILE), block), tmp_path / "m.jdx")
     assert not list(pathlib.Path(tmp_path).iterdir())
 
-
-@pytest.mark.parametrize("parameters, iso", [
-    ({"DAT": "03/05/2019", "TIM": "13:34:44.641 (GMT-4)"}, "2019-05-03T13:34:44.641000-04:00"),
-    ({"DAT": "2012/11/09", "TIM": "11:45:34 (GMT-6)"}, "2012-11-09T11:45:34-06:00"),
-    ({"DAT": "09/04/2022", "TIM": "11:39:48.716 (UTC+0)"}, "2022-04-09T11:39:48.716000+00:00"),
-    ({"DAT": "11/05/2020", "TIM": "09:09:55.555 (GMT+12)"}, "2020-05-11T09:09:55.555000+12:00"),
-    ({"DAT": "11/05/2020", "TIM": "09:09:55"}, None),
-    ({"DAT": "31/02/2020", "TIM": "09:09:55 (GMT+1)"}, None),
-    ({"DAT": "today"}, None),
-])
-def test_acquisition_time(parameters, iso):
-    acquired = acquired_from_parameters(parameters)
-    assert (acquired.isoformat() if acquired else None) == iso

@@ -8,7 +8,8 @@ import pytest
 
 import kestrel
 from kestrel_tools import DEMO_FILE, DEMO_REGIONS_FILE, write_csv, write_netcdf, write_parquet
-from kestrel_tools._planned_api import BasicCollection, to_xarray
+from kestrel_tools.collection import Collection
+from kestrel_tools.export.netcdf import dataset_of
 
 pa = pytest.importorskip("pyarrow")
 pq = pytest.importorskip("pyarrow.parquet")
@@ -119,8 +120,7 @@ def test_wide_parquet_of_a_map_names_columns_by_exact_x(tmp_path):
 def test_collection_tables_quote_file_names(tmp_path):
     """A Collection's rows are keyed by file; names with commas and quotes survive CSV and Parquet."""
     files = ['a,b.0', 'say "hi".0']
-    collection = BasicCollection(x=np.array([2.0, 1.0]), spectra=cube(2, 2), files=files, blocks=[], info=[],
-                                 failed=[])
+    collection = Collection(x=np.array([2.0, 1.0]), spectra=cube(2, 2), files=files, blocks=[], failed=[], info=[])
     write_csv(collection, tmp_path / "c.csv")
     with open(tmp_path / "c.csv", newline="", encoding="utf-8") as f:
         header, *rows = list(csv.reader(f))
@@ -141,7 +141,7 @@ def test_parquet_takes_a_dataframe(tmp_path):
 def test_netcdf_keeps_values_coordinates_and_parameters(tmp_path, kind, result, keys, axis):
     """netCDF read back by xarray equals the labelled array of the result: data, every coordinate, parameters."""
     write_netcdf(result, tmp_path / "r.nc")
-    expected = to_xarray(result)
+    expected = dataset_of(result)
     with xr.open_dataset(tmp_path / "r.nc") as ds:
         xr.testing.assert_equal(ds.load(), expected)
         (name,) = list(ds.data_vars)
@@ -157,8 +157,8 @@ def test_netcdf_keeps_values_coordinates_and_parameters(tmp_path, kind, result, 
 
 
 def test_netcdf_of_a_collection_and_the_demo_regions(tmp_path):
-    collection = BasicCollection(x=np.array([2.0, 1.0]), spectra=cube(2, 2), files=["a.0", "b.0"], blocks=[],
-                                 info=[], failed=[])
+    collection = Collection(x=np.array([2.0, 1.0]), spectra=cube(2, 2), files=["a.0", "b.0"], blocks=[], failed=[],
+                            info=[])
     write_netcdf(collection, tmp_path / "c.nc")
     with xr.open_dataset(tmp_path / "c.nc") as ds:
         (name,) = list(ds.data_vars)

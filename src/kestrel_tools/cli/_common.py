@@ -4,13 +4,17 @@ the --block option, and reporting a file that failed."""
 from __future__ import annotations
 
 import argparse
+import contextlib
 import sys
+import warnings
+from collections.abc import Iterator
 from typing import NoReturn
 
-from kestrel_tools._planned_api import Triple
 from kestrel_tools._read_errors import READ_ERRORS
+from kestrel_tools.metadata import MetadataWarning, Triple
 
-__all__ = ["READ_ERRORS", "Triple", "UsageError", "Parser", "parse", "add_block_option", "block_of", "report"]
+__all__ = ["READ_ERRORS", "Triple", "UsageError", "Parser", "parse", "add_block_option", "block_of", "report",
+           "quiet_metadata"]
 
 # Exit statuses of every command.
 OK, READ_FAILED, USAGE = 0, 1, 2
@@ -58,3 +62,15 @@ def report(path: object, error: BaseException | str) -> None:
     what = error if isinstance(error, str) else f"{type(error).__name__}: {error}"
     # Errors of this package already name their file; say it once.
     print(f"kestrel: {what}" if str(path) in what else f"kestrel: {path}: {what}", file=sys.stderr)
+
+
+@contextlib.contextmanager
+def quiet_metadata() -> Iterator[None]:
+    """Inside the block, warnings about missing or odd metadata fields are not shown.
+
+    The commands show a missing field as empty; a warning per field and file
+    would bury the lines that matter.
+    """
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", MetadataWarning)
+        yield

@@ -16,10 +16,12 @@ from typing import Any
 
 import kestrel
 
-from kestrel_tools import _planned_api
 from kestrel_tools.cli._common import (OK, READ_ERRORS, READ_FAILED, Parser, Triple, add_block_option,
-                                       block_of, parse, report, usage_error)
+                                       block_of, parse, quiet_metadata, report, usage_error)
+from kestrel_tools.collection import read_collection
 from kestrel_tools.export import write_csv, write_jcamp, write_netcdf, write_parquet
+from kestrel_tools.metadata import file_info, primary_block
+from kestrel_tools.progress import Progress
 
 FORMATS = {"csv": ".csv", "jdx": ".jdx", "nc": ".nc", "parquet": ".parquet"}
 TABLE_FORMATS = ("csv", "parquet")
@@ -90,7 +92,7 @@ def main(argv: list[str]) -> int:
             report(run.out, error)
             return READ_FAILED
     try:
-        with _planned_api.quiet_metadata():
+        with quiet_metadata():
             if args.combine:
                 for name in args.inputs:
                     combine_folder(run, pathlib.Path(name))
@@ -121,15 +123,10 @@ def convert_all(run: Run, inputs: list[pathlib.Path]) -> None:
         else:
             files.append(item)  # a missing file is reported when it is read
     folders = any(item.is_dir() for item in inputs)
-    bar = _planned_api.progress_bar(len(files), "converting") if folders else None
-    try:
+    with Progress(folders and sys.stderr.isatty(), total=len(files), label="converting") as bar:
         for path in files:
             convert_one(run, path)
-            if bar is not None:
-                bar.advance()
-    finally:
-        if bar is not None:
-            bar.close()
+            bar.advance()
 
 
 def convert_one(run: Run, path: pathlib.Path) -> None:
@@ -137,7 +134,7 @@ def convert_one(run: Run, path: pathlib.Path) -> None:
     if target is None:
         return
     try:
-        block = block_of(run.args) or _planned_api.primary_block(str(path))
+        block = block_of(run.args) or primary_block(str(path))
         result = kestrel.getOpusData(str(path), block)
         _write(run.args, result, target, str(path), block)
     except CONVERT_ERRORS as error:
@@ -155,7 +152,7 @@ def _write(args: argparse.Namespace, data: Any, target: pathlib.Path, path: str 
     elif args.to == "nc":
         write_netcdf(data, target)
     else:
-        info = _planned_api.file_info(path, block) if path is not None and block is not None else None
+        info = file_info(path, block) if path is not None and block is not None else None
         write_jcamp(data, target, info=info)
 
 
@@ -170,11 +167,11 @@ def combine_folder(run: Run, folder: pathlib.Path) -> None:
         return
     files = [str(p) for p in opus_files(folder)]
     try:
-        collection = _planned_api.read_collection(files, block_of(run.args), progress=sys.stderr.isatty())
+        collection = read_collection(files, block_of(run.args) or "auto", progress=sys.stderr.isatty())
     except CONVERT_ERRORS as error:
         run.fail(folder, error)
         return
-    for failed_path, failure in _failures(collection):
+    for failed_path, failure in collection.failed:
         run.fail(failed_path, failure)
     if len(collection.files) == 0:
         run.fail(folder, "no file of this folder could be read")
@@ -186,16 +183,3 @@ def combine_folder(run: Run, folder: pathlib.Path) -> None:
         return
     run.done(target)
 
-
-def _failures(collection: Any) -> list[tuple[object, object]]:
-    """The (file, error) pairs of a Collection's failed files, in whichever form it keeps them."""
-    failed = getattr(collection, "failed", None) or []
-    if isinstance(failed, dict):
-        return list(failed.items())
-    pairs: list[tuple[object, object]] = []
-    for item in failed:
-        if isinstance(item, tuple) and len(item) == 2:
-            pairs.append((item[0], item[1]))
-        else:
-            pairs.append((getattr(item, "path", item), getattr(item, "error", "could not be read")))
-    return pairs

@@ -18,9 +18,9 @@ import numpy as np
 
 import kestrel
 
-from kestrel_tools import _planned_api
-from kestrel_tools.cli._common import OK, READ_ERRORS, READ_FAILED, Parser, Triple, parse, report
+from kestrel_tools.cli._common import OK, READ_ERRORS, READ_FAILED, Parser, Triple, parse, quiet_metadata, report
 from kestrel_tools.export._table import kind_of
+from kestrel_tools.metadata import file_info, primary_block
 
 # FileInfo fields shown as the file's key metadata.
 METADATA_FIELDS = ("sample_name", "sample_form", "operator", "instrument", "resolution", "scans", "x_unit", "y_kind")
@@ -39,7 +39,7 @@ def main(argv: list[str]) -> int:
     if isinstance(args, int):
         return args
     try:
-        with _planned_api.quiet_metadata():
+        with quiet_metadata():
             summary = file_summary(args.file)
     except READ_ERRORS as error:
         report(args.file, error)
@@ -61,7 +61,7 @@ def file_summary(path: str) -> dict[str, Any]:
     blocks = [block_summary(path, (t[0], t[1], t[2])) for t in kestrel.listContents(path)]
     summary: dict[str, Any] = {"file": os.path.abspath(path), "size": os.path.getsize(path)}
     try:
-        primary: Triple | None = _planned_api.primary_block(path)
+        primary: Triple | None = primary_block(path)
     except READ_ERRORS:
         primary = None
     summary["primary_block"] = list(primary) if primary else None
@@ -69,7 +69,7 @@ def file_summary(path: str) -> dict[str, Any]:
     summary["metadata"] = {}
     if primary is not None:
         try:
-            info = _planned_api.file_info(path, primary)
+            info = file_info(path, primary)
         except READ_ERRORS as error:
             summary["metadata_error"] = f"{type(error).__name__}: {error}"
         else:

@@ -14,9 +14,9 @@ import pathlib
 
 import kestrel
 
-from kestrel_tools import _planned_api
 from kestrel_tools.cli._common import (OK, READ_ERRORS, READ_FAILED, Parser, add_block_option, block_of, parse,
                                        report, usage_error)
+from kestrel_tools.metadata import primary_block
 
 
 def build_parser() -> Parser:
@@ -55,7 +55,7 @@ def main(argv: list[str]) -> int:
     from kestrel_tools.plot import plot_result  # imports nothing heavy until a plot is drawn
 
     try:
-        block = block_of(args) or _planned_api.primary_block(args.file)
+        block = block_of(args) or primary_block(args.file)
         result = kestrel.getOpusData(args.file, block)
     except READ_ERRORS as error:
         report(args.file, error)

@@ -8,11 +8,10 @@ from typing import Any
 
 import numpy as np
 
-from kestrel_tools._planned_api import info_from_parameters
 from kestrel_tools.export._files import PathLike, replacing
 from kestrel_tools.export._table import kind_of
-from kestrel_tools.export._text import shortest_text
 from kestrel_tools.export._units import jcamp_data_type, x_unit, y_kind
+from kestrel_tools.metadata import info_from_parameters
 
 # Integers never need more bits than float64 holds exactly, so a reader that
 # parses them as floats gets them back unchanged.
@@ -52,7 +51,8 @@ def write_jcamp(result: Any, path: PathLike, *, info: Any = None, title: str | N
         raise ValueError(f"a spectrum needs at least 2 points with one x each (x: {len(x)}, y: {len(y)})")
     if not np.all(np.isfinite(x)):
         raise ValueError("the x axis holds values that are not finite")
-    meta = info if info is not None else info_from_parameters(result.parameters)
+    block = (str(result.dataType), str(result.dimension), str(result.derivative))
+    meta = info if info is not None else info_from_parameters("", [], block, result.parameters, quiet=True)
     text = "".join(line + "\n" for line in _header(result, meta, x, y, title, origin, owner))
     with replacing(path) as temporary, open(temporary, "w", encoding="utf-8", newline="\n") as out:
         out.write(text)
@@ -76,8 +76,8 @@ def _header(result: Any, meta: Any, x: np.ndarray, y: np.ndarray, title: str | N
             origin: str | None, owner: str | None) -> list[str]:
     parameters = result.parameters
     dxu = parameters.get("DXU")
-    person = getattr(meta, "operator", None) or "unknown"
-    name = title or getattr(meta, "sample_name", None) or f"{result.dataType} spectrum"
+    person = _clean(getattr(meta, "operator", None) or "") or "unknown"
+    name = title or _clean(getattr(meta, "sample_name", None) or "") or f"{result.dataType} spectrum"
     finite = y[np.isfinite(y)].astype(np.float64)
     yfactor = _factor(finite)
     labels: list[tuple[str, object | None]] = [

@@ -8,9 +8,9 @@ from typing import Any
 
 import numpy as np
 
-from kestrel_tools import _planned_api
 from kestrel_tools._optional import require
 from kestrel_tools.export._files import PathLike, replacing
+from kestrel_tools.export._table import is_collection
 
 
 def write_netcdf(data: Any, path: PathLike) -> None:
@@ -33,10 +33,24 @@ def write_netcdf(data: Any, path: PathLike) -> None:
     xr = require("xarray", "netcdf")
     require("h5netcdf", "netcdf")
     require("h5py", "netcdf")  # the HDF5 library under h5netcdf
-    dataset = data if isinstance(data, xr.Dataset) else _planned_api.to_xarray(data)
-    dataset = _storable(dataset)
+    dataset = _storable(data if isinstance(data, xr.Dataset) else dataset_of(data))
     with replacing(path) as temporary:
         dataset.to_netcdf(temporary, engine="h5netcdf", invalid_netcdf=False)
+
+
+def dataset_of(data: Any) -> Any:
+    """The Dataset that `write_netcdf` stores for a result or a Collection: its
+    labelled array (``to_xarray``) as the one data variable, the array's
+    attributes the file's too."""
+    if is_collection(data):
+        labelled = data.to_xarray()
+    else:
+        from kestrel_tools.xarray_backend import to_xarray
+
+        labelled = to_xarray(data)
+    dataset = labelled.to_dataset()
+    dataset.attrs.update(labelled.attrs)
+    return dataset
 
 
 def _storable(dataset: Any) -> Any:
