@@ -10,8 +10,6 @@
 
 Every result is checked against the eager read (or, for the large map, against the mean accumulated
 while writing it), and the bytes the windowed reads were asked for are printed beside the cube's size.
-Without the native windowed reads every window costs a whole-block read; the script says so, and then
-runs part 3 on a smaller map (--gb sets the size either way).
 
     .venv/bin/python bench/bench_xarray.py [--gb 4] [--keep DIR]
 """
@@ -81,7 +79,7 @@ def peak_rss_mb():
 
 def cluster_stats(client):
     stats = client.run(_windows.read_stats)
-    return {key: sum(s[key] for s in stats.values()) for key in ("windows", "bytes", "whole_reads")}
+    return {key: sum(s[key] for s in stats.values()) for key in ("windows", "bytes")}
 
 
 def line(name, seconds, eager, target):
@@ -90,14 +88,10 @@ def line(name, seconds, eager, target):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--gb", type=float, default=None, help="size of the large map (default 4, or 0.25 "
-                        "without native windowed reads)")
+    parser.add_argument("--gb", type=float, default=4.0, help="size of the large map in GB")
     parser.add_argument("--big-chunk", type=int, default=32, help="positions per chunk side on the large map")
     parser.add_argument("--keep", help="write the files into this folder and keep them (and reuse them)")
     args = parser.parse_args()
-    native = _windows.has_native_windows()
-    gb = args.gb if args.gb is not None else (4.0 if native else 0.25)
-    print(f"windowed reads: {'native' if native else 'fallback (every window reads the whole block)'}")
 
     import distributed
 
@@ -148,10 +142,10 @@ def main():
             line("  one empty task's round trip on this cluster",
                  best_time(lambda: client.submit(int, 0, pure=False).result(), repeat=5), t_eager, "-")
             print(f"    one pass asked for {asked['windows']} windows, {asked['bytes'] / 2**20:.1f} MiB "
-                  f"(cube {eager.nbytes / 2**20:.1f} MiB); whole-block reads: {asked['whole_reads']}")
+                  f"(cube {eager.nbytes / 2**20:.1f} MiB)")
             del eager
 
-            side = int((gb * 2**30 / (4 * 1500 + INFO_SIZE)) ** 0.5)
+            side = int((args.gb * 2**30 / (4 * 1500 + INFO_SIZE)) ** 0.5)
             big = os.path.join(folder, f"map{side}.0")
             need = side * side * (4 * 1500 + INFO_SIZE)
             free = shutil.disk_usage(folder).free
@@ -181,8 +175,7 @@ def main():
             print(f"    worker peak memory: {', '.join(f'{mb:.0f} MB' for mb in peaks.values())} "
                   f"(target < 1024 MB each); before the computation: "
                   f"{', '.join(f'{mb:.0f} MB' for mb in baseline.values())}")
-            print(f"    asked for {asked['windows']} windows, {asked['bytes'] / 2**30:.2f} GiB; "
-                  f"whole-block reads: {asked['whole_reads']}")
+            print(f"    asked for {asked['windows']} windows, {asked['bytes'] / 2**30:.2f} GiB")
     finally:
         if not args.keep:
             shutil.rmtree(folder, ignore_errors=True)

@@ -1,10 +1,8 @@
 """Windowed reads of a block: its plan, and any rectangular window of its main
 array filled into a caller's array.
 
-The native module does both without reading more than the window needs. Where
-it lacks them (an older build), the same two calls fall back to a whole
-`getOpusData` read followed by slicing: correct, only slower, and picked
-automatically on every call.
+The native module does both without reading more than the window needs; this
+layer checks the output array and counts what it was asked for.
 
 Every process counts the windows it was asked for and their bytes, so that a
 test or a benchmark can check that a lazy or distributed read asked for no more
@@ -22,14 +20,13 @@ than its chunks need.
 from __future__ import annotations
 
 import threading
-from collections.abc import Callable, Sequence
-from typing import Any
+from collections.abc import Sequence
 
 import numpy as np
 from numpy.typing import NDArray
 
-import kestrel
-from kestrel_tools._layout import Plan, normalise_plan, plan_of_result
+from kestrel_tools import _native
+from kestrel_tools._layout import Plan, normalise_plan
 
 Block = tuple[str, str, str]
 # One (start, stop) pair per axis; the first axis of a multi-region block may
@@ -37,31 +34,13 @@ Block = tuple[str, str, str]
 Window = Sequence[tuple[int, int] | NDArray[np.int64]]
 
 _lock = threading.Lock()
-_stats = {"windows": 0, "bytes": 0, "whole_reads": 0}
-
-
-def _native(name: str) -> Callable[..., Any] | None:
-    try:
-        from kestrel_tools import _native as native
-    except ImportError:
-        return None
-    function: Callable[..., Any] | None = getattr(native, name, None)
-    return function
-
-
-def has_native_windows() -> bool:
-    """True when the native module reads windows itself (no whole-block fallback)."""
-    return _native("plan") is not None and _native("read_window") is not None
+_stats = {"windows": 0, "bytes": 0}
 
 
 def plan(path: str, block: Block) -> Plan:
-    """The layout of `block` of the file at `path`, without reading its data
-    where the native module can; errors are those of `getOpusData`."""
-    native_plan = _native("plan")
-    if native_plan is not None:
-        return normalise_plan(native_plan(path, block))
-    layout, _ = plan_of_result(kestrel.getOpusData(path, block))
-    return layout
+    """The layout of `block` of the file at `path`, without reading its data;
+    errors are those of `getOpusData`."""
+    return normalise_plan(_native.plan(path, block))
 
 
 def read_window(path: str, block: Block, window: Window, out: NDArray[np.float32]) -> None:
@@ -73,19 +52,11 @@ def read_window(path: str, block: Block, window: Window, out: NDArray[np.float32
     with _lock:
         _stats["windows"] += 1
         _stats["bytes"] += out.nbytes
-    native_read = _native("read_window")
-    if native_read is not None:
-        native_read(path, block, [w if isinstance(w, np.ndarray) else tuple(w) for w in window], out)
-        return
-    with _lock:
-        _stats["whole_reads"] += 1
-    _, data = plan_of_result(kestrel.getOpusData(path, block))
-    out[...] = data[tuple(w if isinstance(w, np.ndarray) else slice(w[0], w[1]) for w in window)]
+    _native.read_window(path, block, [w if isinstance(w, np.ndarray) else tuple(w) for w in window], out)
 
 
 def read_stats() -> dict[str, int]:
-    """What this process was asked to read so far: the number of windows, their
-    bytes, and how many of them had to read the whole block (the fallback)."""
+    """What this process was asked to read so far: the number of windows and their bytes."""
     with _lock:
         return dict(_stats)
 

@@ -351,15 +351,10 @@ def _number(params: dict[str, ParamValue], keys: Sequence[str], name: str, field
 
 def _read_parameters(path: str, block: Triple) -> dict[str, ParamValue]:
     # The one place that reads a block's parameters: the native plan reads them
-    # without the data where the build has it, getOpusData otherwise.
+    # without the data.
     from kestrel_tools import _native
 
-    plan = getattr(_native, "plan", None)
-    parameters: dict[str, ParamValue]
-    if plan is not None:
-        parameters = plan(path, block)["parameters"]
-    else:
-        parameters = kestrel.getOpusData(path, block).parameters
+    parameters: dict[str, ParamValue] = _native.plan(path, block)["parameters"]
     return parameters
 
 
