@@ -81,27 +81,24 @@ class Collection:
         return collection_frame(self)
 
     def to_xarray(self) -> xarray.DataArray:
-        """A DataArray of dims ("file", the x unit's name), the metadata as coordinates along "file"."""
+        """A DataArray of dims ("file", the spectral axis), the metadata as coordinates along "file".
+
+        The spectral axis is named from the x unit (DXU) as in ``to_xarray`` of
+        a result: "wavenumber", "wavelength", ..., "abscissa" when unknown.
+        """
         from kestrel_tools._optional import require
+        from kestrel_tools.xarray_backend.labels import axis_attributes, spectral_axis
 
         xr = require("xarray", "xarray")
         info = self.info
-        x_unit = info[0].x_unit if info else None
-        x_name = _X_DIMS.get(x_unit or "", "x")
-        coords: dict[str, Any] = {"file": list(self.files), x_name: (x_name, self.x, {"units": x_unit or ""})}
+        x_name, units = spectral_axis(info[0].parameters if info else {})
+        coords: dict[str, Any] = {"file": list(self.files), x_name: (x_name, self.x, axis_attributes(x_name, units))}
         rows = [i.as_dict() for i in info]
         for key in rows[0] if rows else ():
             if key != "path":
                 coords[key] = ("file", _coordinate([row[key] for row in rows]))
         data: xarray.DataArray = xr.DataArray(self.spectra, dims=("file", x_name), coords=coords, name="spectra")
         return data
-
-
-# The dimension of a collection's x axis, by its unit.
-_X_DIMS = {
-    "cm-1": "wavenumber", "log(cm-1)": "log_wavenumber", "um": "wavelength", "nm": "wavelength",
-    "points": "point", "s": "time", "ms": "time", "min": "time", "Hz": "frequency",
-}
 
 
 def _coordinate(values: list[Any]) -> npt.NDArray[Any]:

@@ -182,6 +182,19 @@ def test_pickle_info_tables(tmp_path):
     assert array.coords["wavenumber"].attrs["units"] == "cm-1"
 
 
+
+@pytest.mark.filterwarnings("ignore::kestrel_tools.MetadataWarning")
+@pytest.mark.parametrize("dxu, name", [("WN", "wavenumber"), ("PNT", "data_point"), ("XYZ", "abscissa")])
+def test_spectral_axis_is_named_as_for_a_result(tmp_path, dxu, name):
+    """A Collection's spectral axis has the name and attributes to_xarray gives the file's own spectrum."""
+    from kestrel_tools import to_xarray
+    path = tmp_path / "s.0"
+    path.write_bytes(good([1.0, 2.0, 3.0], DXU=dxu))
+    one = to_xarray(kestrel.getOpusData(str(path), ("AB", "2D", "NONE")))
+    array = read_collection([path]).to_xarray()
+    assert array.dims == ("file", name) and one.dims == (name,)
+    assert array[name].attrs == one[name].attrs
+
 @pytest.mark.parametrize("kwargs, message", [
     (dict(block=("AB", "3D", "NONE")), "is not a 2D block"),
     (dict(block=("XY", "2D", "NONE")), "is not a block getOpusData reads"),

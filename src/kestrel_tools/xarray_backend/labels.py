@@ -74,6 +74,14 @@ def spectral_axis(parameters: Mapping[str, Any]) -> tuple[str, str]:
     return "abscissa", unit.strip() if isinstance(unit, str) else ""
 
 
+def axis_attributes(axis: str, units: str) -> Attrs:
+    """The attributes of the spectral axis coordinate: its long name, and its units when known."""
+    attrs: Attrs = {"long_name": axis.replace("_", " ")}
+    if units:
+        attrs["units"] = units
+    return attrs
+
+
 def netcdf_value(value: object) -> str | int | float | None:
     """`value` as a str, int or float, or None when it is none of them."""
     if isinstance(value, np.generic):
@@ -127,10 +135,7 @@ def labels_of(plan: Plan, block: tuple[str, str, str], path: str | None, acquire
         if axis in dims:
             axis = "spectral_" + axis
         dims += (axis,)
-        axis_attrs: Attrs = {"long_name": axis.replace("_", " ")}
-        if units:
-            axis_attrs["units"] = units
-        coords[axis] = Coordinate((axis,), np.asarray(plan["x"], dtype=np.float64), axis_attrs)
+        coords[axis] = Coordinate((axis,), np.asarray(plan["x"], dtype=np.float64), axis_attributes(axis, units))
     if "labels" in plan:
         coords["trace"] = Coordinate(("trace",), _strings(list(plan["labels"])))
     if kind in ("image_map", "trace_map"):
