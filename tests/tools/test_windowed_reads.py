@@ -7,7 +7,7 @@ import pytest
 import kestrel
 from kestrel_tools import _windows
 from kestrel_tools.xarray_backend.windowing import pick, window_of
-from kind_files import BUILDERS, KINDS
+from kind_files import KINDS
 
 SHAPE = (6, 7, 5)
 CUBE = np.arange(np.prod(SHAPE), dtype=np.float32).reshape(SHAPE)
@@ -58,19 +58,11 @@ def test_bad_keys_raise_index_error(key):
         window_of(key, SHAPE)
 
 
-@pytest.fixture
-def block_file(write):
-    def _make(kind):
-        data, block = BUILDERS[kind]()
-        return write(data), block
-    return _make
-
-
 @pytest.mark.parametrize("kind", KINDS)
-def test_plan_and_window_match_the_eager_read(block_file, kind):
+def test_plan_and_window_match_the_eager_read(kind_file, kind):
     """The plan describes the eager result, and a window holds exactly its slice of the main array."""
     from kestrel_tools._layout import plan_of_result
-    path, block = block_file(kind)
+    path, block = kind_file(kind)
     expected_plan, full = plan_of_result(kestrel.getOpusData(path, block))
     plan = _windows.plan(path, block)
     assert plan["kind"] == kind and plan["shape"] == full.shape
@@ -85,8 +77,8 @@ def test_plan_and_window_match_the_eager_read(block_file, kind):
         assert np.array_equal(out, full[rows])
 
 
-def test_reads_are_counted_and_checked(block_file):
-    path, block = block_file("image_map")
+def test_reads_are_counted_and_checked(kind_file):
+    path, block = kind_file("image_map")
     _windows.reset_read_stats()
     out = np.empty((2, 1, 6), dtype=np.float32)
     _windows.read_window(path, block, [(0, 2), (3, 4), (0, 6)], out)
@@ -96,10 +88,10 @@ def test_reads_are_counted_and_checked(block_file):
         _windows.read_window(path, block, [(0, 2), (0, 2), (0, 6)], out)
 
 
-def test_windows_go_to_the_native_module_as_given(block_file, monkeypatch):
+def test_windows_go_to_the_native_module_as_given(kind_file, monkeypatch):
     """Every plan and window is the native module's, the window passed on as given."""
     from kestrel_tools import _native
-    path, block = block_file("multi_region")
+    path, block = kind_file("multi_region")
     calls = []
 
     def fake_plan(p, b):

@@ -11,18 +11,10 @@ import pytest
 
 import kestrel
 from kestrel_tools import _windows
-from kind_files import BUILDERS, KINDS, image_map_file
+from kind_files import KINDS, image_map_file
 
 xr = pytest.importorskip("xarray")
 from kestrel_tools import KestrelBackendEntrypoint, open_dataset, to_xarray  # noqa: E402
-
-
-@pytest.fixture
-def kind_file(write):
-    def _make(kind, **kw):
-        data, block = BUILDERS[kind](**kw)
-        return write(data), block
-    return _make
 
 
 @pytest.mark.parametrize("kind", KINDS)

@@ -5,7 +5,7 @@ import numpy as np
 import pytest
 
 import kestrel
-from kind_files import BUILDERS, KINDS
+from kind_files import KINDS
 
 xr = pytest.importorskip("xarray")
 from kestrel_tools import to_xarray  # noqa: E402
@@ -13,10 +13,9 @@ from kestrel_tools.xarray_backend.labels import spectral_axis  # noqa: E402
 
 
 @pytest.fixture
-def read(write):
+def read(kind_file):
     def _read(kind, **kw):
-        data, block = BUILDERS[kind](**kw)
-        path = write(data)
+        path, block = kind_file(kind, **kw)
         return path, kestrel.getOpusData(path, block)
     return _read
 
