@@ -13,8 +13,8 @@ from typing import NoReturn
 from kestrel_tools._read_errors import READ_ERRORS
 from kestrel_tools.metadata import MetadataWarning, Triple
 
-__all__ = ["READ_ERRORS", "Triple", "UsageError", "Parser", "parse", "add_block_option", "block_of", "report",
-           "quiet_metadata"]
+__all__ = ["READ_ERRORS", "Triple", "UsageError", "Parser", "command_parser", "parse", "add_block_option", "block_of",
+           "report", "quiet_metadata"]
 
 # Exit statuses of every command.
 OK, READ_FAILED, USAGE = 0, 1, 2
@@ -29,6 +29,11 @@ class Parser(argparse.ArgumentParser):
 
     def error(self, message: str) -> NoReturn:
         raise UsageError(message)
+
+
+def command_parser(prog: str, doc: str) -> Parser:
+    """The parser of a subcommand, described by its module docstring after the first paragraph."""
+    return Parser(prog=prog, description=doc.split("\n\n", 1)[1], formatter_class=argparse.RawDescriptionHelpFormatter)
 
 
 def parse(parser: Parser, argv: list[str]) -> argparse.Namespace | int:

@@ -17,7 +17,7 @@ from typing import Any
 import kestrel
 
 from kestrel_tools.cli._common import (OK, READ_ERRORS, READ_FAILED, Parser, Triple, add_block_option,
-                                       block_of, parse, quiet_metadata, report, usage_error)
+                                       block_of, command_parser, parse, quiet_metadata, report, usage_error)
 from kestrel_tools.collection import read_collection
 from kestrel_tools.export import write_csv, write_jcamp, write_netcdf, write_parquet
 from kestrel_tools.metadata import file_info, primary_block
@@ -30,8 +30,7 @@ CONVERT_ERRORS = READ_ERRORS + (ImportError, RuntimeError)
 
 
 def build_parser() -> Parser:
-    parser = Parser(prog="kestrel convert", description=__doc__.split("\n\n", 1)[1],
-                    formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser = command_parser("kestrel convert", __doc__)
     parser.add_argument("inputs", nargs="+", metavar="FILE_OR_DIR", help="OPUS files, or folders of them")
     parser.add_argument("--to", required=True, choices=sorted(FORMATS), help="the output format")
     parser.add_argument("--out", metavar="DIR", help="write the outputs here (created if missing)")

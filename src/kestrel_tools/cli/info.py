@@ -18,7 +18,8 @@ import numpy as np
 
 import kestrel
 
-from kestrel_tools.cli._common import OK, READ_ERRORS, READ_FAILED, Parser, Triple, parse, quiet_metadata, report
+from kestrel_tools.cli._common import (OK, READ_ERRORS, READ_FAILED, Parser, Triple, command_parser, parse,
+                                       quiet_metadata, report)
 from kestrel_tools.export._table import kind_of
 from kestrel_tools.metadata import file_info, primary_block
 
@@ -27,8 +28,7 @@ METADATA_FIELDS = ("sample_name", "sample_form", "operator", "instrument", "reso
 
 
 def build_parser() -> Parser:
-    parser = Parser(prog="kestrel info", description=__doc__.split("\n\n", 1)[1],
-                    formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser = command_parser("kestrel info", __doc__)
     parser.add_argument("file", help="an OPUS file")
     parser.add_argument("--json", action="store_true", help="print one JSON object")
     return parser

@@ -14,14 +14,13 @@ import pathlib
 
 import kestrel
 
-from kestrel_tools.cli._common import (OK, READ_ERRORS, READ_FAILED, Parser, add_block_option, block_of, parse,
-                                       report, usage_error)
+from kestrel_tools.cli._common import (OK, READ_ERRORS, READ_FAILED, Parser, add_block_option, block_of,
+                                       command_parser, parse, report, usage_error)
 from kestrel_tools.metadata import primary_block
 
 
 def build_parser() -> Parser:
-    parser = Parser(prog="kestrel plot", description=__doc__.split("\n\n", 1)[1],
-                    formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser = command_parser("kestrel plot", __doc__)
     parser.add_argument("file", help="an OPUS file")
     add_block_option(parser)
     parser.add_argument("--out", metavar="PNG", help="the picture to write (default: FILE's name + .png, here)")
