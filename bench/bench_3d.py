@@ -17,6 +17,7 @@ import numpy as np
 from common import best_time
 
 import kestrel
+from compare_3d import main_array
 from kestrel_tools import _native
 from opusfile import (EXT_3D, REGION_COLUMNS, annotation_block, anno_table, block3d, data_block, opus, params,
                       record, region_rows)
@@ -63,12 +64,6 @@ def cases():
     yield ("trace map 128x128, 20 traces", ("TRC", "3D", "NONE"),
            opus(three_d("TRC", list(traces), n * n, grid_keys(n, n), labels=[f"trace {i}" for i in range(20)])),
            20, traces.T.reshape(n, n, 20))
-
-
-def main_array(r):
-    if hasattr(r, "regions"):
-        return np.concatenate([g.spectra for g in r.regions])
-    return r.spectra if hasattr(r, "spectra") else r.traces
 
 
 def record_offsets(path):

@@ -29,6 +29,15 @@ def outcome(call):
     return result, error, printed.getvalue(), [(str(w.message), w.category) for w in caught]
 
 
+def main_array(result):
+    """getOpusData's main array; multi-region regions' rows stacked."""
+    if hasattr(result, "regions"):
+        return np.concatenate([r.spectra for r in result.regions])
+    if hasattr(result, "spectra"):
+        return result.spectra
+    return result.traces if hasattr(result, "traces") else result.y
+
+
 def same_value(got, want, where):
     if isinstance(want, np.ndarray):
         assert isinstance(got, np.ndarray), where

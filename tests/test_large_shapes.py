@@ -13,7 +13,7 @@ import numpy as np
 import pytest
 
 import kestrel
-from compare_3d import compare
+from compare_3d import compare, main_array
 from kestrel_tools import _native
 from opusfile import (ANNO_INT, EXT_3D, REGION_COLUMNS, AnnoTable, anno_table, annotation_block, block3d, data3d,
                       data_block, image_map, opus, params, region_rows)
@@ -64,12 +64,6 @@ CASES = {
     "regions: info areas past 4096 bytes": lambda: regions(300, 11, 5000),
     "regions: 3000 points": lambda: regions(3000, 3, 216),
 }
-
-
-def main_array(r):
-    if hasattr(r, "regions"):
-        return np.concatenate([g.spectra for g in r.regions])
-    return r.spectra if hasattr(r, "spectra") else r.traces
 
 
 @pytest.mark.parametrize("case", CASES)

@@ -9,6 +9,7 @@ import numpy as np
 import pytest
 
 import kestrel
+from compare_3d import main_array
 from kestrel_tools import _native
 from opusfile import (REGION_COLUMNS, EXT_3D, anno_table, annotation_block, data3d, image_map, opus, region_rows)
 
@@ -58,15 +59,6 @@ CASES = {
     "multi-region map": (regions("AB", 10, 9), "AB"),
     "multi-region trace map": (regions("TRC", 6, 11), "TRC"),
 }
-
-
-def main_array(result):
-    """getOpusData's main array; multi-region regions' rows stacked."""
-    if hasattr(result, "regions"):
-        return np.concatenate([r.spectra for r in result.regions])
-    if hasattr(result, "spectra"):
-        return result.spectra
-    return result.traces if hasattr(result, "traces") else result.y
 
 
 def windows(shape, regions, count=25, seed=0):
