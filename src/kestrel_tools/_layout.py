@@ -21,7 +21,6 @@ from typing import Any, Literal, NotRequired, TypedDict
 import numpy as np
 from numpy.typing import NDArray
 
-import kestrel
 
 Kind = Literal["spectrum", "image_map", "trace_map", "series", "trace_series", "multi_region", "multi_region_trace"]
 
@@ -29,6 +28,29 @@ Kind = Literal["spectrum", "image_map", "trace_map", "series", "trace_series", "
 # be read through a list of row numbers instead of a range.
 MULTI_REGION_KINDS: frozenset[str] = frozenset({"multi_region", "multi_region_trace"})
 TRACE_KINDS: frozenset[str] = frozenset({"trace_map", "trace_series", "multi_region_trace"})
+
+
+# Result class of kestrel -> the kind of block it holds.
+RESULT_KINDS: dict[str, Kind] = {
+    "SingleDataReturn": "spectrum",
+    "ImageDataReturn": "image_map",
+    "ImageTRCDataReturn": "trace_map",
+    "TimeResolvedDataReturn": "series",
+    "TimeResolvedTRCDataReturn": "trace_series",
+    "MultiRegionDataReturn": "multi_region",
+    "MultiRegionTRCDataReturn": "multi_region_trace",
+}
+
+
+def result_kind(result: object) -> Kind | None:
+    """The kind of a result of `kestrel.getOpusData`, or None for anything else.
+
+    Matched by class name along the MRO, so subclasses count as their base.
+    """
+    for cls in type(result).__mro__:
+        if cls.__module__ == "kestrel" and cls.__name__ in RESULT_KINDS:
+            return RESULT_KINDS[cls.__name__]
+    return None
 
 
 class RegionPlan(TypedDict):
@@ -62,26 +84,18 @@ def plan_of_result(result: object) -> tuple[Plan, NDArray[np.float32]]:
 
     Raises TypeError for anything that is not one of kestrel's result classes.
     """
-    if not isinstance(result, kestrel.BaseDataReturn):
+    kind = result_kind(result)
+    if kind is None:
         raise TypeError(f"expected a result of kestrel.getOpusData, got {type(result).__name__}")
     r: Any = result
-    kind: Kind
-    if isinstance(r, kestrel.SingleDataReturn):
-        kind, data = "spectrum", np.asarray(r.y)
-    elif isinstance(r, kestrel.ImageDataReturn):
-        kind, data = "image_map", np.asarray(r.spectra)
-    elif isinstance(r, kestrel.ImageTRCDataReturn):
-        kind, data = "trace_map", np.asarray(r.traces)
-    elif isinstance(r, kestrel.TimeResolvedDataReturn):
-        kind, data = "series", np.asarray(r.spectra)
-    elif isinstance(r, kestrel.TimeResolvedTRCDataReturn):
-        kind, data = "trace_series", np.asarray(r.traces)
-    elif isinstance(r, kestrel.MultiRegionDataReturn):
-        kind, (data, regions) = "multi_region", _stack_regions(r.regions, len(r.x))
-    elif isinstance(r, kestrel.MultiRegionTRCDataReturn):
-        kind, (data, regions) = "multi_region_trace", _stack_regions(r.regions, len(r.labels))
+    if kind == "spectrum":
+        data = np.asarray(r.y)
+    elif kind in ("image_map", "series"):
+        data = np.asarray(r.spectra)
+    elif kind in ("trace_map", "trace_series"):
+        data = np.asarray(r.traces)
     else:
-        raise TypeError(f"no layout is known for {type(result).__name__}")
+        data, regions = _stack_regions(r.regions, len(r.x) if kind == "multi_region" else len(r.labels))
     plan: Plan = {"kind": kind, "shape": data.shape, "dtype": "float32", "x": r.x, "parameters": r.parameters}
     if kind in ("image_map", "trace_map"):
         plan["mapX"], plan["mapY"] = r.mapX, r.mapY

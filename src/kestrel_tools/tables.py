@@ -17,10 +17,12 @@ stacked once).
 
 from __future__ import annotations
 
+from collections.abc import Callable
 from typing import TYPE_CHECKING, Any
 
 import numpy as np
 
+from kestrel_tools._layout import Kind, result_kind
 from kestrel_tools._optional import require
 
 if TYPE_CHECKING:
@@ -38,15 +40,6 @@ def _frame(values: Any, columns: Any, coords: dict[str, Any]) -> pandas.DataFram
     for position, (name, column) in enumerate(coords.items()):
         frame.insert(position, name, column)
     return frame
-
-
-def _class_name(result: object) -> str:
-    # The result classes live in kestrel; match by name along the MRO so that
-    # subclasses of them work too.
-    for cls in type(result).__mro__:
-        if cls.__module__ == "kestrel" and cls.__name__ in _BUILDERS:
-            return cls.__name__
-    raise TypeError(f"to_pandas takes a result of kestrel.getOpusData, not {type(result).__name__}")
 
 
 def _single(r: Any) -> pandas.DataFrame:
@@ -104,14 +97,14 @@ def _multi_region_traces(r: Any) -> pandas.DataFrame:
     return _regions(r, list(r.labels), with_time=False)
 
 
-_BUILDERS = {
-    "SingleDataReturn": _single,
-    "ImageDataReturn": _image,
-    "ImageTRCDataReturn": _image_traces,
-    "TimeResolvedDataReturn": _series,
-    "TimeResolvedTRCDataReturn": _series_traces,
-    "MultiRegionDataReturn": _multi_region,
-    "MultiRegionTRCDataReturn": _multi_region_traces,
+_BUILDERS: dict[Kind, Callable[[Any], pandas.DataFrame]] = {
+    "spectrum": _single,
+    "image_map": _image,
+    "trace_map": _image_traces,
+    "series": _series,
+    "trace_series": _series_traces,
+    "multi_region": _multi_region,
+    "multi_region_trace": _multi_region_traces,
 }
 
 
@@ -124,7 +117,10 @@ def to_pandas(result: Any) -> pandas.DataFrame:
     >>> list(frame.columns[:4]), frame["region"].tolist()[::3]
     (['region', 'x', 'y', 'start_time'], ['Region 1 (2 x 2)', 'Region 1 (2 x 2)', 'Region 2 (3 points)'])
     """
-    return _BUILDERS[_class_name(result)](result)
+    kind = result_kind(result)
+    if kind is None:
+        raise TypeError(f"to_pandas takes a result of kestrel.getOpusData, not {type(result).__name__}")
+    return _BUILDERS[kind](result)
 
 
 def collection_frame(collection: Collection) -> pandas.DataFrame:

@@ -187,3 +187,17 @@ def test_a_failed_write_leaves_the_old_file(tmp_path, monkeypatch):
     with pytest.raises(RuntimeError):
         write_csv(CASES[0][1], out)
     assert out.read_text() == "old" and [p.name for p in tmp_path.iterdir()] == ["keep.csv"]
+
+
+@pytest.mark.parametrize("convert", ["to_pandas", "to_xarray", "write_csv"])
+def test_subclasses_of_results_count_as_their_base_and_other_objects_are_refused(tmp_path, convert):
+    import kestrel_tools
+    call = getattr(kestrel_tools, convert)
+    args = (tmp_path / "s.csv",) if convert == "write_csv" else ()
+
+    class Spectrum(kestrel.SingleDataReturn):
+        pass
+
+    call(Spectrum(y=cube(3), **{**BASE, "dimension": "2D"}), *args)
+    with pytest.raises(TypeError):
+        call(np.zeros(3), *args)

@@ -11,19 +11,9 @@ from typing import Any, Literal
 
 import numpy as np
 
+from kestrel_tools._layout import result_kind
+
 Layout = Literal["wide", "long"]
-
-# result class name -> kind (the names the package uses throughout)
-KINDS: dict[str, str] = {
-    "SingleDataReturn": "spectrum",
-    "ImageDataReturn": "image_map",
-    "ImageTRCDataReturn": "trace_map",
-    "TimeResolvedDataReturn": "series",
-    "TimeResolvedTRCDataReturn": "trace_series",
-    "MultiRegionDataReturn": "multi_region",
-    "MultiRegionTRCDataReturn": "multi_region_trace",
-}
-
 
 def is_collection(data: Any) -> bool:
     """A Collection (spectra of many files) rather than one result."""
@@ -37,9 +27,9 @@ def kind_of(data: Any) -> str:
     """
     if is_collection(data):
         return "collection"
-    for cls in type(data).__mro__:
-        if cls.__name__ in KINDS and cls.__module__ == "kestrel":
-            return KINDS[cls.__name__]
+    kind = result_kind(data)
+    if kind is not None:
+        return kind
     raise TypeError(f"expected a kestrel result or a Collection, got {type(data).__name__}")
 
 
