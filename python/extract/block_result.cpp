@@ -29,14 +29,6 @@ class Keywords {
   Ref dict_;
 };
 
-Ref labels_to_list(const std::vector<std::string>& labels) {
-  Ref list = Ref::check(PyList_New(static_cast<Py_ssize_t>(labels.size())));
-  for (std::size_t i = 0; i < labels.size(); ++i) {
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), text_to_str(labels[i]).release());
-  }
-  return list;
-}
-
 Ref rows_of(PyObject* array, std::int64_t start, std::int64_t stop) {
   return Ref::check(PySequence_GetSlice(array, static_cast<Py_ssize_t>(start), static_cast<Py_ssize_t>(stop)));
 }

@@ -19,4 +19,12 @@ Ref params_to_dict(const ParamList& params) {
   return dict;
 }
 
+Ref labels_to_list(const std::vector<std::string>& labels) {
+  Ref list = Ref::check(PyList_New(static_cast<Py_ssize_t>(labels.size())));
+  for (std::size_t i = 0; i < labels.size(); ++i) {
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), text_to_str(labels[i]).release());
+  }
+  return list;
+}
+
 }  // namespace kestrel::py

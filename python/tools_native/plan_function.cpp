@@ -6,6 +6,7 @@
 #include "py/errors.hpp"
 #include "py/numpy_api.hpp"
 #include "py/plan_steps.hpp"
+#include "py/values.hpp"
 #include "tools_native/native_functions.hpp"
 #include "tools_native/planned_read.hpp"
 
@@ -34,14 +35,6 @@ Ref shape_tuple(const BlockPlan& plan) {
     PyTuple_SET_ITEM(shape.get(), i, int_object(plan.shape[static_cast<std::size_t>(i)]).release());
   }
   return shape;
-}
-
-Ref labels_list(const std::vector<std::string>& labels) {
-  Ref list = Ref::check(PyList_New(static_cast<Py_ssize_t>(labels.size())));
-  for (std::size_t i = 0; i < labels.size(); ++i) {
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), text_to_str(labels[i]).release());
-  }
-  return list;
 }
 
 // The times of the rows a read reaches (NaN from where it stops on).
@@ -119,7 +112,7 @@ Ref plan_impl(PyObject* const* args, Py_ssize_t nargs) {
   }
   if (plan.kind == BlockKind::trace_map || plan.kind == BlockKind::trace_series ||
       plan.kind == BlockKind::multi_region_trace) {
-    d.set("labels", labels_list(plan.labels));
+    d.set("labels", labels_to_list(plan.labels));
   }
   Ref result = d.release();
   read.file->close();
