@@ -48,7 +48,9 @@ Result<Directory> read_directory(Cursor& cursor) {
     KESTREL_CHECK(cursor.seek(six_four_offset));
     KESTREL_TRY(std::int64_t six_four_blocks, cursor.read_i64());
     KESTREL_TRY([[maybe_unused]] std::int64_t unused, cursor.read_i64());
-    const std::int64_t wanted = six_four_blocks > INT64_MAX / 32 ? INT64_MAX : six_four_blocks * 32;
+    // A negative count reads no entry; a huge one asks for what is there.
+    const std::int64_t wanted =
+        six_four_blocks <= 0 ? 0 : (six_four_blocks > INT64_MAX / 32 ? INT64_MAX : six_four_blocks * 32);
     directory.reserve(directory.size() + plausible_entries(six_four_blocks, cursor.available_upto(wanted), 32));
     for (std::int64_t i = 0; i < six_four_blocks; ++i) {
       KESTREL_TRY(std::int64_t block_type, cursor.read_i64());
