@@ -48,6 +48,12 @@ def test_folder_converts_the_readable_files_and_names_the_broken_one(folder, cap
         assert list(csv.reader(f)) == [["x", "value"], ["3.0", "1.0"], ["2.0", "1.5"], ["1.0", "1.25"]]
 
 
+def test_jcamp_without_block_takes_the_primary_single_spectrum(tmp_path):
+    """The demo file's primary block is a map; JCAMP-DX then takes its primary 2D block instead of failing."""
+    assert main(["convert", str(DEMO_FILE), "--to", "jdx", "--out", str(tmp_path)]) == 0
+    assert "##NPOINTS=1800" in (tmp_path / "demo.0.jdx").read_text()
+
+
 def test_existing_outputs_are_kept_without_force(tmp_path, capsys):
     out = tmp_path / "demo.0.jdx"
     out.write_text("mine")

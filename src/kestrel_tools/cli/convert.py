@@ -133,13 +133,21 @@ def convert_one(run: Run, path: pathlib.Path) -> None:
     if target is None:
         return
     try:
-        block = block_of(run.args) or primary_block(str(path))
+        block = block_of(run.args) or default_block(str(path), run.args.to)
         result = kestrel.getOpusData(str(path), block)
         _write(run.args, result, target, str(path), block)
     except CONVERT_ERRORS as error:
         run.fail(path, error)
         return
     run.done(target)
+
+
+def default_block(path: str, to: str) -> Triple:
+    """The file's primary block; for JCAMP-DX, which holds single spectra, its primary 2D block if it has one."""
+    if to != "jdx":
+        return primary_block(path)
+    spectra = [b for b in kestrel.listContents(path) if b[1] == "2D"]
+    return primary_block(path, blocks=spectra or None)
 
 
 def _write(args: argparse.Namespace, data: Any, target: pathlib.Path, path: str | None, block: Triple | None,
