@@ -52,7 +52,8 @@ OpenedFile::OpenedFile(PyObject* path) {
     Ref fileno = Ref::check(PyObject_CallMethod(file_.get(), "fileno", nullptr));
     const long fd = PyLong_AsLong(fileno.get());
     if (fd == -1 && PyErr_Occurred()) throw PyErrAlreadySet{};
-    source_ = unwrap(source_from_fd(static_cast<int>(fd), default_limits().max_stream_bytes, &g_wait_hooks));
+    fd_ = static_cast<int>(fd);
+    source_ = unwrap(source_from_fd(fd_, default_limits().max_stream_bytes, &g_wait_hooks));
   } catch (...) {
     close_quietly();
     throw;
@@ -68,12 +69,14 @@ void OpenedFile::close_quietly() noexcept {
   Py_XDECREF(r);
   PyErr_SetRaisedException(exc);
   file_ = Ref();
+  fd_ = -1;
 }
 
 void OpenedFile::close() {
   if (!file_) return;
   Ref file = std::move(file_);
   source_.reset();
+  fd_ = -1;
   Ref::check(PyObject_CallMethod(file.get(), "close", nullptr));
 }
 

@@ -19,6 +19,8 @@ class OpenedFile {
   OpenedFile& operator=(const OpenedFile&) = delete;
 
   const ByteSource& source() const { return *source_; }
+  // The descriptor (open until close()): who holds it may fstat it.
+  int fd() const { return fd_; }
   // Closes the file; an error of close() propagates.
   void close();
 
@@ -26,6 +28,7 @@ class OpenedFile {
   void close_quietly() noexcept;
 
   Ref file_;
+  int fd_ = -1;
   std::unique_ptr<ByteSource> source_;
 };
 

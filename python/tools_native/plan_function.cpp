@@ -39,7 +39,7 @@ Ref shape_tuple(const BlockPlan& plan) {
 
 // The times of the rows a read reaches (NaN from where it stops on).
 Ref times_of(const PlannedRead& read) {
-  const BlockPlan& plan = read.plan;
+  const BlockPlan& plan = *read.plan;
   const std::int64_t rows = plan.shape[0];
   const std::int64_t reached = plan.failure ? std::min(rows, plan.failed_at) : rows;
   Ref times = empty_float64({rows});
@@ -52,7 +52,7 @@ Ref times_of(const PlannedRead& read) {
 }
 
 Ref regions_list(const PlannedRead& read, const Ref& times) {
-  const BlockPlan& plan = read.plan;
+  const BlockPlan& plan = *read.plan;
   Ref list = Ref::check(PyList_New(0));
   for (std::size_t r = 0; r < plan.regions.size(); ++r) {
     const RegionPlan& region = plan.regions[r];
@@ -81,7 +81,7 @@ Ref plan_impl(PyObject* const* args, Py_ssize_t nargs) {
   }
   PlannedRead read;
   plan_read(args[0], args[1], true, read);
-  const BlockPlan& plan = read.plan;
+  const BlockPlan& plan = *read.plan;
   Dict d;
   d.set("kind", Ref::check(PyUnicode_FromString(kind_name(plan.kind))))
       .set("shape", shape_tuple(plan))

@@ -2,6 +2,7 @@
 
 #include "extract/request.hpp"
 #include "py/errors.hpp"
+#include "tools_native/plan_cache.hpp"
 
 namespace kestrel::py {
 
@@ -19,18 +20,50 @@ std::string upper_item(PyObject* block, Py_ssize_t index) {
   return std::string(PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
 }
 
+// The path for a key: str and bytes paths only (a path object's __fspath__ is
+// not called a second time, a descriptor is no path).
+std::optional<std::string> path_key(PyObject* path) {
+  if (PyBytes_Check(path)) {
+    return "b" + std::string(PyBytes_AS_STRING(path), static_cast<std::size_t>(PyBytes_GET_SIZE(path)));
+  }
+  if (!PyUnicode_Check(path)) return std::nullopt;
+  Ref bytes = Ref::check(PyUnicode_AsEncodedString(path, "utf-8", "surrogatepass"));
+  return "s" + std::string(PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
+}
+
+// The key of a file that may be kept, or nothing.
+std::optional<PlanKey> key_of(const std::optional<std::string>& path, const std::array<std::string, 3>& block,
+                              const OpenedFile& file) {
+  if (!path) return std::nullopt;
+  const std::optional<FileIdentity> id = regular_file_identity(file.fd());
+  // The source's size is the one fstat gave when it was made: a file that grew since is planned afresh.
+  if (!id || !id->settled || static_cast<std::uint64_t>(id->size) != file.source().size()) return std::nullopt;
+  return PlanKey{*path, block, id->dev, id->ino, id->size, id->mtime_ns, id->ctime_ns};
+}
+
 }  // namespace
 
 void plan_read(PyObject* path, PyObject* block, bool coordinates, PlannedRead& out) {
-  std::string type = upper_item(block, 0);
-  std::string dimensions = upper_item(block, 1);
-  std::string deriv = upper_item(block, 2);
-  Request request = unwrap(check_request(std::move(type), std::move(dimensions), std::move(deriv)));
+  std::array<std::string, 3> items{upper_item(block, 0), upper_item(block, 1), upper_item(block, 2)};
+  Request request = unwrap(check_request(items[0], items[1], items[2]));
   out.file.emplace(path);
-  out.plan = unwrap(plan_block(out.file->source(), std::move(request)));
-  out.objects = run_plan_steps(out.plan, false, coordinates);
+  const std::optional<PlanKey> key = key_of(path_key(path), items, *out.file);
+  if (key) out.plan = find_plan(*key);
+  const bool kept = out.plan != nullptr;
+  if (!kept) out.plan = std::make_shared<const BlockPlan>(unwrap(plan_block(out.file->source(), std::move(request))));
+  out.objects = run_plan_steps(*out.plan, false, coordinates);
   // A failure before anything can be read is every window's.
-  if (out.plan.failure && out.plan.failed_at < 0) raise_plan_failure(out.plan, *out.plan.failure, out.objects.parameters.get());
+  if (out.plan->failure && out.plan->failed_at < 0) {
+    raise_plan_failure(*out.plan, *out.plan->failure, out.objects.parameters.get());
+  }
+  if (key && !kept) {
+    // Kept only when the file is still the one planned.
+    const std::optional<FileIdentity> now = regular_file_identity(out.file->fd());
+    if (now && now->dev == key->dev && now->ino == key->ino && now->size == key->size &&
+        now->mtime_ns == key->mtime_ns && now->ctime_ns == key->ctime_ns) {
+      keep_plan(*key, out.plan);
+    }
+  }
 }
 
 }  // namespace kestrel::py

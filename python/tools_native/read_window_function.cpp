@@ -45,7 +45,7 @@ Ref read_window_impl(PyObject* const* args, Py_ssize_t nargs) {
 
   PlannedRead read;
   plan_read(args[0], args[1], false, read);
-  const BlockPlan& plan = read.plan;
+  const BlockPlan& plan = *read.plan;
 
   Ref entries = Ref::check(PySequence_Fast(window_arg, "window must be a sequence with one entry per axis"));
   if (PySequence_Fast_GET_SIZE(entries.get()) != plan.ndim) {

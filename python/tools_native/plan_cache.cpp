@@ -1,0 +1,77 @@
+#include "tools_native/plan_cache.hpp"
+
+#include <sys/stat.h>
+
+#include <ctime>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+namespace kestrel::py {
+
+namespace {
+
+// Longer than the coarsest common file clock (2 s on FAT).
+constexpr std::int64_t kSettledNs = 3'000'000'000;
+
+struct Kept {
+  PlanKey key;
+  std::shared_ptr<const BlockPlan> plan;
+};
+
+// Most recently used first. Calls hold the GIL when they get here, but fills
+// run without it, so the list has a lock of its own; nothing Python runs under it.
+std::mutex g_mutex;
+std::vector<Kept> g_kept;
+
+std::int64_t ns_of(const timespec& t) { return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec; }
+
+}  // namespace
+
+std::optional<FileIdentity> regular_file_identity(int fd) {
+  struct stat st {};
+  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  FileIdentity id;
+  id.dev = static_cast<std::uint64_t>(st.st_dev);
+  id.ino = static_cast<std::uint64_t>(st.st_ino);
+  id.size = static_cast<std::int64_t>(st.st_size);
+  id.mtime_ns = ns_of(st.st_mtim);
+  id.ctime_ns = ns_of(st.st_ctim);
+  const std::int64_t latest = std::max(id.mtime_ns, id.ctime_ns);
+  id.settled = ns_of(now) - latest > kSettledNs;
+  return id;
+}
+
+std::shared_ptr<const BlockPlan> find_plan(const PlanKey& key) {
+  std::lock_guard lock(g_mutex);
+  for (std::size_t i = 0; i < g_kept.size(); ++i) {
+    if (g_kept[i].key == key) {
+      Kept found = std::move(g_kept[i]);
+      g_kept.erase(g_kept.begin() + static_cast<std::ptrdiff_t>(i));
+      g_kept.insert(g_kept.begin(), std::move(found));
+      return g_kept.front().plan;
+    }
+  }
+  return nullptr;
+}
+
+void keep_plan(const PlanKey& key, std::shared_ptr<const BlockPlan> plan) {
+  std::shared_ptr<const BlockPlan> dropped;  // released after the lock
+  std::lock_guard lock(g_mutex);
+  for (std::size_t i = 0; i < g_kept.size(); ++i) {
+    if (g_kept[i].key == key) {
+      dropped = std::move(g_kept[i].plan);
+      g_kept.erase(g_kept.begin() + static_cast<std::ptrdiff_t>(i));
+      break;
+    }
+  }
+  if (g_kept.size() >= kKeptPlans) {
+    dropped = std::move(g_kept.back().plan);
+    g_kept.pop_back();
+  }
+  g_kept.insert(g_kept.begin(), Kept{key, std::move(plan)});
+}
+
+}  // namespace kestrel::py

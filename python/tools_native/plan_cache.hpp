@@ -1,0 +1,51 @@
+// Plans kept between calls of plan() and read_window(): a chunked read asks for
+// many windows of one block, and planning a large map (its store table, where
+// each record lies, its annotations) costs far more than a small window's fill.
+//
+// A plan is kept under the path as given, the block triple and the identity of
+// the opened file (device, inode, size, modification and change times from
+// fstat), so a file rewritten or replaced is planned again. Only plans of
+// regular files that planned without an error before anything could be read
+// are kept; what a call raises is always produced as an uncached call does it.
+// A file modified within the last few seconds is not kept: a rewrite within
+// one tick of a coarse file clock could keep size and times unchanged.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "extract/block_plan.hpp"
+
+namespace kestrel::py {
+
+struct PlanKey {
+  std::string path;                  // 's' or 'b' (str or bytes), then the path's bytes
+  std::array<std::string, 3> block;  // upper-cased
+  std::uint64_t dev = 0, ino = 0;
+  std::int64_t size = 0, mtime_ns = 0, ctime_ns = 0;
+  bool operator==(const PlanKey&) const = default;
+};
+
+// Plans kept at most: each holds its tables as runs, not per record, so a few
+// kilobytes to a few megabytes (multi-region maps hold one point per row).
+inline constexpr std::size_t kKeptPlans = 8;
+
+// The file's identity for a key when it is a regular file that may be kept
+// (not modified within the last few seconds); nothing otherwise.
+struct FileIdentity {
+  std::uint64_t dev = 0, ino = 0;
+  std::int64_t size = 0, mtime_ns = 0, ctime_ns = 0;
+  bool settled = false;  // last modified long enough ago to keep its plan
+};
+std::optional<FileIdentity> regular_file_identity(int fd);
+
+// The kept plan for key, made most recently used; null when none is kept.
+std::shared_ptr<const BlockPlan> find_plan(const PlanKey& key);
+
+// Keeps plan under key, dropping the least recently used beyond kKeptPlans.
+void keep_plan(const PlanKey& key, std::shared_ptr<const BlockPlan> plan);
+
+}  // namespace kestrel::py
