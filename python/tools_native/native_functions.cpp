@@ -23,7 +23,9 @@ PyMethodDef g_methods[] = {
      "axis of plan()['shape'] (0 <= start <= stop <= extent); for multi-region kinds the first entry may be a\n"
      "1-D int64 array of stacked rows. The GIL is released while reading. A window that holds a position at or\n"
      "past plan()['failed_at'] (or, when that lies past the end, that reaches the end) raises what getOpusData\n"
-     "raises; any other window succeeds and equals getOpusData's array at the window.\n\n"
+     "raises; any other window succeeds and equals getOpusData's array at the window. The last 8 plans\n"
+     "made for regular files (str or bytes paths, unmodified for 3 s) are kept for later calls, keyed by the path,\n"
+     "the block and the file's device, inode, size and times: a rewritten or replaced file is planned again.\n\n"
      "    >>> out = numpy.empty((2, 3, 200), numpy.float32)\n"
      "    >>> read_window('demo.0', ('AB', '3D', 'NONE'), [(0, 2), (1, 4), (0, 200)], out)"},
     {"fill_spectra", fill_spectra, METH_VARARGS,

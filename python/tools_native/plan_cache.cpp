@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <ctime>
 #include <mutex>
 #include <utility>
@@ -37,8 +38,13 @@ std::optional<FileIdentity> regular_file_identity(int fd) {
   id.dev = static_cast<std::uint64_t>(st.st_dev);
   id.ino = static_cast<std::uint64_t>(st.st_ino);
   id.size = static_cast<std::int64_t>(st.st_size);
+#ifdef __APPLE__
+  id.mtime_ns = ns_of(st.st_mtimespec);
+  id.ctime_ns = ns_of(st.st_ctimespec);
+#else
   id.mtime_ns = ns_of(st.st_mtim);
   id.ctime_ns = ns_of(st.st_ctim);
+#endif
   const std::int64_t latest = std::max(id.mtime_ns, id.ctime_ns);
   id.settled = ns_of(now) - latest > kSettledNs;
   return id;
