@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <ctime>
 #include <mutex>
+#include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 namespace kestrel::py {
@@ -24,6 +26,23 @@ struct Kept {
 // run without it, so the list has a lock of its own; nothing Python runs under it.
 std::mutex g_mutex;
 std::vector<Kept> g_kept;
+
+// A plan's tables need not be small: a store table or annotation table may list
+// one entry per record, steps may carry one warning per row. Roughly what it holds.
+std::size_t footprint(const BlockPlan& plan) {
+  std::size_t bytes = sizeof(BlockPlan) + plan.table.store_table.size() * sizeof(StoreEntry) +
+                      2 * plan.offsets.runs().size() * sizeof(NumberedRun) +
+                      plan.points.size() * sizeof(RegionPoint) + plan.regions.size() * sizeof(RegionPlan);
+  for (const PythonStep& step : plan.steps) bytes += sizeof(PythonStep) + step.text.size();
+  for (const std::string& label : plan.labels) bytes += sizeof(std::string) + label.size();
+  for (const AnnotationColumn& column : plan.annotations.columns) {
+    for (const AnnotationCell& cell : column.cells) {
+      bytes += sizeof(AnnotationCell);
+      if (const auto* text = std::get_if<AnnotationText>(&cell)) bytes += sizeof(std::string) + text->str().size();
+    }
+  }
+  return bytes;
+}
 
 std::int64_t ns_of(const timespec& t) { return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec; }
 
@@ -64,6 +83,7 @@ std::shared_ptr<const BlockPlan> find_plan(const PlanKey& key) {
 }
 
 void keep_plan(const PlanKey& key, std::shared_ptr<const BlockPlan> plan) {
+  if (footprint(*plan) > kMaxKeptPlanBytes) return;
   std::shared_ptr<const BlockPlan> dropped;  // released after the lock
   std::lock_guard lock(g_mutex);
   for (std::size_t i = 0; i < g_kept.size(); ++i) {

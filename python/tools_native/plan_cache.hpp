@@ -29,9 +29,13 @@ struct PlanKey {
   bool operator==(const PlanKey&) const = default;
 };
 
-// Plans kept at most: each holds its tables as runs, not per record, so a few
-// kilobytes to a few megabytes (multi-region maps hold one point per row).
+// Plans kept at most, and the most one may hold (a rough count of its tables):
+// at most 8 x 16 MiB stay alive between calls. Plans hold record offsets as runs,
+// not per record, so a map's plan takes a few kilobytes; only tables that list
+// every record (a store table of single runs, annotations, multi-region points)
+// grow with the file, and plans larger than the bound are not kept.
 inline constexpr std::size_t kKeptPlans = 8;
+inline constexpr std::size_t kMaxKeptPlanBytes = std::size_t{16} << 20;
 
 // The file's identity for a key when it is a regular file that may be kept
 // (not modified within the last few seconds); nothing otherwise.
