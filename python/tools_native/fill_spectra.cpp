@@ -31,13 +31,11 @@
 #include <unordered_map>
 #include <vector>
 
-#include "base/checked.hpp"
 #include "base/limits.hpp"
 #include "container/contents.hpp"
 #include "container/directory.hpp"
 #include "extract/request.hpp"
-#include "extract/result_size.hpp"
-#include "extract/selection.hpp"
+#include "extract/block_plan.hpp"
 #include "io/cursor.hpp"
 #include "io/fd_source.hpp"
 #include "py/entry.hpp"
@@ -128,36 +126,30 @@ void fill_one(FileJob& job, const std::vector<BlockTriple>& blocks, const Ranks&
   }
   job.block_index = static_cast<int>(chosen);
 
-  auto opened = open_block(cursor, requests[chosen]);
-  if (!opened) return fail(std::move(opened).error());
-  const ParamList& params = opened.value().parameters;
-  // getOpusData looks the keys up in this order, each missing one a KeyError.
-  const ParamValue* values[5] = {};
-  const char* keys[5] = {"NPT", "FXV", "LXV", "MXY", "MNY"};
-  for (int k = 0; k < 5; ++k) {
-    values[k] = params.find(keys[k]);
-    if (values[k] == nullptr) return fail(Error::missing_key(keys[k]));
+  // The same plan and fill as getOpusData's: key checks in its order, the size
+  // rule, a block cut short by the end of the file.
+  auto planned = plan_block(*source.value(), requests[chosen]);
+  if (!planned) return fail(std::move(planned).error());
+  const BlockPlan& plan = planned.value();
+  if (plan.failure) {
+    if (plan.failure->kind == PlanFailure::Kind::core) fail(plan.failure->error);
+    return;  // otherwise redo: Python or numpy raises its own exception
   }
-  const auto* npt = std::get_if<std::int64_t>(values[0]);
-  const auto fxv = as_double(values[1]);
-  const auto lxv = as_double(values[2]);
-  if (npt == nullptr || *npt <= 0 || !fxv || !lxv) return;  // redo: numpy decides these
-  job.npt = *npt;
+  const auto fxv = as_double(plan.parameters.find("FXV"));
+  const auto lxv = as_double(plan.parameters.find("LXV"));
+  if (plan.npt <= 0 || !fxv || !lxv) return;  // redo: numpy decides these
+  job.npt = plan.npt;
   job.fxv = *fxv;
   job.lxv = *lxv;
-  if (auto size = check_result_bytes(mul_i64(*npt, 8), cursor.size(), default_limits(), "an x axis of NPT points");
-      !size) {
-    return fail(std::move(size).error());
-  }
-  if (*npt != width) {
+  if (plan.npt != width) {
     job.status = Status::width;
     return;
   }
-  if (auto s = cursor.seek(opened.value().offsets.data); !s) return fail(std::move(s).error());
-  auto read = cursor.read_floats(row, *npt);
-  if (!read) return fail(std::move(read).error());
-  job.got = read.value();
-  job.status = read.value() < *npt ? Status::short_read : Status::ok;
+  if (auto filled = fill_window(*source.value(), plan, full_window(plan), FillTargets{row}); !filled) {
+    return fail(std::move(filled).error());
+  }
+  job.got = plan.shape[0];
+  job.status = job.got < plan.npt ? Status::short_read : Status::ok;
 }
 
 BlockTriple triple_of(PyObject* item) {
