@@ -18,9 +18,9 @@ import numpy as np
 
 import kestrel
 
+from kestrel_tools import _windows
 from kestrel_tools.cli._common import (OK, READ_ERRORS, READ_FAILED, Parser, Triple, command_parser, parse,
                                        quiet_metadata, report)
-from kestrel_tools.export._table import kind_of
 from kestrel_tools.metadata import file_info, primary_block
 
 # FileInfo fields shown as the file's key metadata.
@@ -84,41 +84,36 @@ def file_summary(path: str) -> dict[str, Any]:
 
 
 def block_summary(path: str, triple: Triple) -> dict[str, Any]:
-    """Triple, kind, shape, x range and unit of one block (and its error, when it cannot be read)."""
+    """Triple, kind, shape, x range and unit of one block (and its error, when it cannot be read).
+
+    Worked out from the block's plan, so a map of gigabytes costs what its tables cost, not its values.
+    """
     entry: dict[str, Any] = {"block": list(triple)}
     try:
-        result = kestrel.getOpusData(path, triple)
+        plan = _windows.plan(path, triple)
+        if plan.get("failed_at") is not None:
+            kestrel.getOpusData(path, triple)  # the read stops inside the block: raises what it raises
     except READ_ERRORS as error:
         entry["error"] = f"{type(error).__name__}: {error}"
         return entry
-    kind = kind_of(result)
+    kind, parameters = plan["kind"], plan["parameters"]
     entry["kind"] = kind
-    entry["shape"] = list(_main_array(result, kind).shape)
-    x = np.asarray(result.x, np.float64)
+    entry["shape"] = list(plan["shape"])
+    x = np.asarray(plan["x"], np.float64)
     entry["x"] = {"first": _plain(x[0]) if len(x) else None, "last": _plain(x[-1]) if len(x) else None,
-                  "points": len(x), "unit": _plain(result.parameters.get("DXU"))}
-    entry["y"] = {"min": _plain(result.minY), "max": _plain(result.maxY)}
+                  "points": len(x), "unit": _plain(parameters.get("DXU"))}
+    entry["y"] = {"min": _plain(parameters.get("MNY")), "max": _plain(parameters.get("MXY"))}
     if kind in ("image_map", "trace_map"):
-        entry["map"] = {"columns": len(result.mapX), "rows": len(result.mapY),
-                        "x": _span(result.mapX), "y": _span(result.mapY)}
+        entry["map"] = {"columns": len(plan["mapX"]), "rows": len(plan["mapY"]),
+                        "x": _span(plan["mapX"]), "y": _span(plan["mapY"])}
     if kind == "series":
-        entry["z"] = {**_span(result.z), "points": len(result.z), "unit": _plain(result.parameters.get("ZTX"))}
+        entry["z"] = {**_span(plan["z"]), "points": len(plan["z"]), "unit": _plain(parameters.get("ZTX"))}
     if kind in ("trace_map", "trace_series", "multi_region_trace"):
-        entry["labels"] = [str(label) for label in result.labels]
+        entry["labels"] = [str(label) for label in plan["labels"]]
     if kind in ("multi_region", "multi_region_trace"):
-        entry["regions"] = [{"title": str(r.title), "points": len(r.spectra), "x": _span(r.mapX),
-                             "y": _span(r.mapY)} for r in result.regions]
+        entry["regions"] = [{"title": str(r["title"]), "points": r["stop"] - r["start"], "x": _span(r["mapX"]),
+                             "y": _span(r["mapY"])} for r in plan["regions"]]
     return entry
-
-
-def _main_array(result: Any, kind: str) -> np.ndarray:
-    if kind == "spectrum":
-        return np.asarray(result.y)
-    if kind in ("multi_region", "multi_region_trace"):
-        rows = [np.asarray(r.spectra) for r in result.regions]
-        width = rows[0].shape[-1] if rows and rows[0].ndim == 2 else 0
-        return np.empty((sum(len(r) for r in rows), width), np.float32)
-    return np.asarray(result.traces if kind in ("trace_map", "trace_series") else result.spectra)
 
 
 def _span(values: Any) -> dict[str, Any]:
