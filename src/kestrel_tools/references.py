@@ -39,6 +39,7 @@ from numpy.typing import NDArray
 
 from kestrel_tools import _native
 from kestrel_tools._layout import Plan, normalise_plan
+from kestrel_tools._read_errors import READ_ERRORS
 from kestrel_tools.byte_sources import Source, StorageOptions, is_url, naming_source, opened, source_name
 from kestrel_tools.xarray_backend.labels import Coordinate, labels_of
 from kestrel_tools.xarray_backend.source import acquisition
@@ -94,7 +95,7 @@ def references(source: Source, url: str | None = None, blocks: Iterable[Sequence
                 written.append(group_name(block))
             except Unreferenceable as why:
                 skipped.append({"block": " ".join(block), "reason": str(why)})
-            except (ValueError, KeyError, IndexError, OSError, EOFError, MemoryError) as error:
+            except READ_ERRORS as error:
                 if isinstance(error, OSError) and not isinstance(native, (str, memoryview)):
                     raise  # the source failed, not the block
                 skipped.append({"block": " ".join(block), "reason": f"it cannot be read: {error!r}"})

@@ -93,3 +93,16 @@ def test_combined_references_stack_files_along_a_file_dimension(write):
     other = write(image_map_file(npy=2, npx=3, npt=5)[0])
     with pytest.raises(ValueError, match=other):
         combine_references([references(paths[0]), references(other)])
+
+
+def test_refs_command_writes_references_and_reports_skipped_blocks(write, tmp_path, capsys):
+    from kestrel_tools.cli.__main__ import main
+
+    good = write(image_map_file()[0], "map.0")
+    traces = write(BUILDERS["multi_region_trace"]()[0], "traces.0")
+    out = tmp_path / "refs.json"
+    assert main(["refs", good, "--url", "https://example.org/data/", "--out", str(out)]) == 0
+    refs = json.loads(out.read_text())
+    assert refs["refs"]["AB_3D_NONE/spectra/0.0.0"][0] == "https://example.org/data/map.0"
+    assert main(["refs", traces, "--out", str(out)]) == 1
+    assert "block TRC 3D NONE skipped" in capsys.readouterr().err
