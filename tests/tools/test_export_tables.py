@@ -226,3 +226,21 @@ def test_a_real_spectrum_in_parquet_is_no_larger_than_its_csv(tmp_path, name, bl
     table = pq.read_table(tmp_path / "s.parquet")
     values = table.column("value").combine_chunks()
     np.testing.assert_array_equal(np.asarray(values.flatten() if layout == "wide" else values), r.y)
+
+
+EMPTY = [
+    kestrel.SingleDataReturn(y=np.zeros(0, np.float32), **{**BASE, "dimension": "2D", "x": np.zeros(0)}),
+    kestrel.MultiRegionDataReturn([], **BASE),
+    kestrel.MultiRegionTRCDataReturn([], [region("a", 2, 0, times=False)], **BASE),
+    kestrel.ImageTRCDataReturn(np.array([1.0]), np.array([2.0]), [], np.zeros((1, 1, 0), np.float32), **BASE),
+]
+
+
+@pytest.mark.parametrize("result", EMPTY, ids=["no points", "no regions", "no traces", "map of no traces"])
+def test_results_without_values_write_in_every_layout(tmp_path, result):
+    """No rows or no columns: each writer still makes a file that reads back with the right columns."""
+    for layout in ("wide", "long"):
+        write_parquet(result, tmp_path / "e.parquet", layout=layout)
+        write_csv(result, tmp_path / "e.csv", layout=layout)
+        assert pq.read_table(tmp_path / "e.parquet").column_names[-1] == "value"
+    write_netcdf(result, tmp_path / "e.nc")
