@@ -20,7 +20,8 @@ import numpy as np
 import numpy.typing as npt
 
 from kestrel_tools._collection_fill import HELD, OK, WIDTH, Survey
-from kestrel_tools.metadata import Triple, x_unit_name, y_kind_name
+from kestrel_tools import model
+from kestrel_tools.metadata import Triple
 
 IntArray = npt.NDArray[np.int64]
 
@@ -53,8 +54,9 @@ class Choice:
 
 
 def kind_of_block(block_type: str, dxu: str | None) -> Kind:
-    """What a block's values are and its x unit: ("absorbance", "cm-1")."""
-    return (y_kind_name(block_type) or block_type, None if dxu is None else x_unit_name(dxu))
+    """What a block's values are and its x unit, from the data model: ("absorbance", "cm-1")."""
+    value = model.value_kind(block_type)
+    return (block_type if value is None else value.name, model.x_unit(dxu).unit or None)
 
 
 def describe_kind(kind: Kind) -> tuple[str, str]:
