@@ -21,10 +21,6 @@
 //               (getOpusData returns a shorter y without an error)
 //   5 redo      a case the native path does not decide (a parameter of an odd
 //               type, NPT <= 0, a path that is no str): the caller asks getOpusData
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <optional>
 #include <string>
@@ -37,7 +33,7 @@
 #include "extract/request.hpp"
 #include "extract/block_plan.hpp"
 #include "io/cursor.hpp"
-#include "io/fd_source.hpp"
+#include "io/input_file.hpp"
 #include "py/entry.hpp"
 #include "py/errors.hpp"
 #include "py/gil.hpp"
@@ -64,14 +60,6 @@ struct FileJob {
   std::optional<Error> error;  // a core failure
 };
 
-// Closes a descriptor on every way out.
-struct Fd {
-  int fd = -1;
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
 // One string per triple, for the lookup of a listing entry's rank.
 std::string key_of(const BlockTriple& t) { return t.type + '\0' + t.dimensions + '\0' + t.derivative; }
 
@@ -86,16 +74,10 @@ std::optional<double> as_double(const ParamValue* v) {
 // Runs without the GIL: touches nothing of Python.
 void fill_one(FileJob& job, const std::vector<BlockTriple>& blocks, const Ranks& rank,
               const std::vector<Request>& requests, bool automatic, float* row, std::int64_t width) {
-  // O_NONBLOCK: a FIFO among the files must not hang the batch.
-  Fd file{::open(job.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
-  if (file.fd < 0) {
-    job.open_errno = errno;
-    job.status = Status::error;
-    return;
-  }
-  struct stat st{};
-  if (::fstat(file.fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    job.open_errno = EISDIR;  // what opening it for reading in Python says
+  // Opening never waits: a FIFO among the files must not hang the batch.
+  auto file = InputFile::open(job.path);
+  if (!file) {
+    job.open_errno = static_cast<int>(file.error().number);  // what opening it in Python says, with the file's name
     job.status = Status::error;
     return;
   }
@@ -103,7 +85,7 @@ void fill_one(FileJob& job, const std::vector<BlockTriple>& blocks, const Ranks&
     job.error = std::move(e);
     job.status = Status::error;
   };
-  auto source = source_from_fd(file.fd, default_limits().max_stream_bytes);
+  auto source = file.value().source(default_limits().max_stream_bytes);
   if (!source) return fail(std::move(source).error());
   Cursor cursor(*source.value());
 

@@ -1,4 +1,4 @@
-// plan(path, block) -> dict: what a read of the block gives, without its values.
+// plan(path, block, times=True) -> dict: what a read of the block gives, without its values.
 #include <cmath>
 
 #include "py/arrays.hpp"
@@ -37,19 +37,6 @@ Ref shape_tuple(const BlockPlan& plan) {
   return shape;
 }
 
-// The times of the rows a read reaches (NaN from where it stops on).
-Ref times_of(const PlannedRead& read) {
-  const BlockPlan& plan = *read.plan;
-  const std::int64_t rows = plan.shape[0];
-  const std::int64_t reached = plan.failure ? std::min(rows, plan.failed_at) : rows;
-  Ref times = empty_float64({rows});
-  auto* t = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(times.get())));
-  std::fill(t + reached, t + rows, std::nan(""));
-  Window w = full_window(plan);
-  w.ranges[0] = {0, reached};
-  fill_unlocked(read.file->source(), plan, w, {nullptr, false, t});
-  return times;
-}
 
 Ref regions_list(const PlannedRead& read, const Ref& times) {
   const BlockPlan& plan = *read.plan;
@@ -74,13 +61,16 @@ Ref regions_list(const PlannedRead& read, const Ref& times) {
   return list;
 }
 
-Ref plan_impl(PyObject* const* args, Py_ssize_t nargs) {
-  if (nargs != 2) {
-    PyErr_SetString(PyExc_TypeError, "plan(path, block) takes exactly 2 arguments");
+Ref plan_impl(PyObject* args, PyObject* kwargs) {
+  static const char* names[] = {"path", "block", "times", nullptr};
+  PyObject* path = nullptr;
+  PyObject* block = nullptr;
+  int times = 1;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|p:plan", const_cast<char**>(names), &path, &block, &times)) {
     throw PyErrAlreadySet{};
   }
   PlannedRead read;
-  plan_read(args[0], args[1], true, read);
+  plan_read(path, block, PlanOptions{}, read);
   const BlockPlan& plan = *read.plan;
   Dict d;
   d.set("kind", Ref::check(PyUnicode_FromString(kind_name(plan.kind))))
@@ -88,7 +78,8 @@ Ref plan_impl(PyObject* const* args, Py_ssize_t nargs) {
       .set("dtype", Ref::check(PyUnicode_FromString("float32")))
       .set("x", read.objects.x)
       .set("parameters", read.objects.parameters)
-      .set("failed_at", plan.failure ? int_object(plan.failed_at) : Ref::borrow(Py_None));
+      .set("failed_at", plan.failure ? int_object(plan.failed_at) : Ref::borrow(Py_None))
+      .set("identity", identity_to_tuple(read.identity));
   switch (plan.kind) {
     case BlockKind::image_map:
     case BlockKind::trace_map:
@@ -99,10 +90,10 @@ Ref plan_impl(PyObject* const* args, Py_ssize_t nargs) {
                                                                                                  : "none")));
       break;
     case BlockKind::series:
-      d.set("z", times_of(read));
+      d.set("z", times ? times_of(read) : Ref::borrow(Py_None));
       break;
     case BlockKind::multi_region:
-      d.set("regions", regions_list(read, times_of(read)));
+      d.set("regions", regions_list(read, times ? times_of(read) : Ref()));
       break;
     case BlockKind::multi_region_trace:
       d.set("regions", regions_list(read, Ref()));
@@ -121,8 +112,8 @@ Ref plan_impl(PyObject* const* args, Py_ssize_t nargs) {
 
 }  // namespace
 
-PyObject* native_plan(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-  return call_guarded([&] { return plan_impl(args, nargs); });
+PyObject* native_plan(PyObject*, PyObject* args, PyObject* kwargs) {
+  return call_guarded([&] { return plan_impl(args, kwargs); });
 }
 
 }  // namespace kestrel::py
