@@ -10,7 +10,7 @@ namespace kestrel::py {
 namespace {
 
 Ref parameters_impl(PyObject* args, PyObject* kwargs) {
-  static const char* names[] = {"path", "block", nullptr};
+  static const char* names[] = {"source", "block", nullptr};
   PyObject* path = nullptr;
   PyObject* block = nullptr;
   if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:parameters", const_cast<char**>(names), &path, &block)) {
@@ -22,7 +22,7 @@ Ref parameters_impl(PyObject* args, PyObject* kwargs) {
   PlannedRead read;
   plan_read(path, block, options, read);
   Ref parameters = std::move(read.objects.parameters);
-  read.file->close();
+  read.close();
   return parameters;
 }
 

@@ -7,6 +7,8 @@
 #include "py/arrays.hpp"
 #include "py/errors.hpp"
 #include "py/numpy_api.hpp"
+#include "py/plan_steps.hpp"
+#include "tools_native/object_source.hpp"
 #include "tools_native/plan_cache.hpp"
 
 namespace kestrel::py {
@@ -67,6 +69,23 @@ std::uint64_t uint64_of(PyObject* item) {
   return v;
 }
 
+// What open() takes as a file: str, bytes, a path object or a descriptor.
+bool is_path(PyObject* source) {
+  if (PyUnicode_Check(source) || PyBytes_Check(source) || PyLong_Check(source)) return true;
+  PyObject* fspath = nullptr;
+  if (PyObject_GetOptionalAttrString(reinterpret_cast<PyObject*>(Py_TYPE(source)), "__fspath__", &fspath) < 0) {
+    throw PyErrAlreadySet{};
+  }
+  Py_XDECREF(fspath);
+  return fspath != nullptr;
+}
+
+// A core failure, or the Python error a file object's read left behind it.
+[[noreturn]] void fail(const ByteSource& source, Error error) {
+  if (restore_source_error(source)) throw PyErrAlreadySet{};
+  throw CoreFailure{std::move(error)};
+}
+
 }  // namespace
 
 Ref identity_to_tuple(const std::optional<FileIdentity>& identity) {
@@ -105,24 +124,51 @@ Ref times_of(const PlannedRead& read) {
   std::fill(t + reached, t + rows, std::nan(""));
   Window w = full_window(plan);
   w.ranges[0] = {0, reached};
-  fill_unlocked(read.source(), plan, w, {nullptr, false, t});
+  read.fill(w, {nullptr, false, t});
   return times;
 }
 
-void plan_read(PyObject* path, PyObject* block, const PlanOptions& options, PlannedRead& out) {
+void PlannedRead::fill(const Window& window, const FillTargets& targets) const {
+  try {
+    fill_unlocked(source(), *plan, window, targets);
+  } catch (const CoreFailure& failure) {
+    fail(source(), failure.error);
+  }
+  if (restore_source_error(source())) throw PyErrAlreadySet{};
+}
+
+void PlannedRead::close() {
+  if (file) file->close();
+}
+
+void open_source(PyObject* source, PlannedRead& read) {
+  if (is_path(source)) {
+    read.file.emplace(source);
+    read.identity = read.file->identity();
+    read.counted.emplace(read.file->source());
+  } else {
+    read.object = object_source(source);
+  }
+}
+
+void plan_read(PyObject* source, PyObject* block, const PlanOptions& options, PlannedRead& out) {
   std::array<std::string, 3> items{upper_item(block, 0), upper_item(block, 1), upper_item(block, 2)};
   Request request = unwrap(check_request(items[0], items[1], items[2]));
-  out.file.emplace(path);
-  out.identity = out.file->identity();
-  if (options.expected && out.identity != options.expected) raise_changed(path);
-  out.counted.emplace(out.file->source());
-  const bool full = options.depth == PlanDepth::full;
-  const std::optional<PlanKey> key = full ? key_of(path_key(path), items, out) : std::nullopt;
-  if (key) out.plan = find_plan(*key);
-  const bool kept = out.plan != nullptr;
+  std::optional<PlanKey> key;
+  bool kept = false;
+  open_source(source, out);
+  if (options.expected && out.identity != options.expected) raise_changed(source);
+  if (out.file && options.depth == PlanDepth::full) {
+    key = key_of(path_key(source), items, out);
+    if (key) out.plan = find_plan(*key);
+    kept = out.plan != nullptr;
+  }
   if (!kept) {
-    out.plan = std::make_shared<const BlockPlan>(
-        unwrap(plan_block(out.source(), std::move(request), default_limits(), options.depth)));
+    Result<BlockPlan> planned = plan_block(out.source(), std::move(request), default_limits(), options.depth);
+    if (!planned) fail(out.source(), std::move(planned).error());
+    // A plan that met a failed read of a file object is no plan of it: the read's error is the call's.
+    if (restore_source_error(out.source())) throw PyErrAlreadySet{};
+    out.plan = std::make_shared<const BlockPlan>(std::move(planned).value());
   }
   out.objects = run_plan_steps(*out.plan, false, options.coordinates);
   // A failure before anything can be read is every window's.

@@ -1,5 +1,8 @@
-// What the functions of _native share: a path and a block triple, opened and
+// What the functions of _native share: a source and a block triple, opened and
 // planned through the core's one entry point, its Python steps run silently.
+// A source is a path (str, bytes or a path object, opened as open() opens it)
+// or an object that is none: a buffer, read in place, or a binary file object
+// (object_source.hpp).
 #pragma once
 
 #include <memory>
@@ -14,28 +17,42 @@
 namespace kestrel::py {
 
 struct PlanOptions {
-  bool coordinates = true;                  // make the regions' coordinate arrays
-  PlanDepth depth = PlanDepth::full;        // parameters: the parameter blocks only, never kept
-  std::optional<FileIdentity> expected;     // the file must still be this one
+  bool coordinates = true;               // make the regions' coordinate arrays
+  PlanDepth depth = PlanDepth::full;     // parameters: the parameter blocks only, never kept
+  std::optional<FileIdentity> expected;  // the file must still be this one
 };
 
 struct PlannedRead {
   std::optional<OpenedFile> file;
-  std::optional<CountingSource> counted;  // every read of the call goes through it
-  std::optional<FileIdentity> identity;   // of the file as opened (regular files)
+  std::optional<CountingSource> counted;  // a file's reads, counted for _bytes_read()
+  std::optional<FileIdentity> identity;   // of a regular file as opened
+  std::unique_ptr<ByteSource> object;     // when the source is no path
   std::shared_ptr<const BlockPlan> plan;  // possibly kept from an earlier call (plan_cache.hpp)
   PlanObjects objects;
 
-  const ByteSource& source() const { return *counted; }
+  const ByteSource& source() const {
+    if (object) return *object;
+    return *counted;
+  }
+  // fill_unlocked over the source; the Python error of a file object's read
+  // is raised as it was.
+  void fill(const Window& window, const FillTargets& targets) const;
+  // Closes a file opened by path (an error of close() propagates).
+  void close();
 };
 
-// Opens path (as open(path, "rb") would), checks block (a sequence of three
-// str, upper-cased as getOpusData does), checks that the file is the expected
-// one (before reading anything: an OSError "<path>: the file changed since it
-// was opened" otherwise), plans the read (or takes the plan kept for this
-// file) and runs its steps. Errors found before anything can be read are
-// raised as getOpusData raises them.
-void plan_read(PyObject* path, PyObject* block, const PlanOptions& options, PlannedRead& out);
+// Opens source, a path or any other object (object_source.hpp), into read.file
+// or read.object.
+void open_source(PyObject* source, PlannedRead& read);
+
+// Opens source (a path as open(path, "rb") would), checks block (a sequence
+// of three str, upper-cased as getOpusData does), checks that the file is the
+// expected one (before reading anything; kestrel_tools._file_changed's
+// FileChangedError, an OSError "<path>: the file changed since it was opened",
+// otherwise), plans the read (or takes the plan kept for this file) and runs
+// its steps. Errors found before anything can be read are raised as
+// getOpusData raises them.
+void plan_read(PyObject* source, PyObject* block, const PlanOptions& options, PlannedRead& out);
 
 // The times of the rows of a series or multi-region plan: one float64 per
 // stacked row, NaN from where the read stops on. Reads 8 bytes per record.

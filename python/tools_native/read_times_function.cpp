@@ -10,7 +10,7 @@ namespace kestrel::py {
 namespace {
 
 Ref read_times_impl(PyObject* args, PyObject* kwargs) {
-  static const char* names[] = {"path", "block", "identity", nullptr};
+  static const char* names[] = {"source", "block", "identity", nullptr};
   PyObject* path = nullptr;
   PyObject* block = nullptr;
   PyObject* identity = Py_None;
@@ -37,7 +37,7 @@ Ref read_times_impl(PyObject* args, PyObject* kwargs) {
       check_status(PyList_Append(result.get(), item.get()));
     }
   }
-  read.file->close();
+  read.close();
   return result;
 }
 

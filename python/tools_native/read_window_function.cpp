@@ -1,4 +1,4 @@
-// read_window(path, block, window, out, identity=None): one window of a block's main array
+// read_window(source, block, window, out, identity=None): one window of a block's main array
 // into the caller's float32 array, without the GIL.
 #include <vector>
 
@@ -33,13 +33,13 @@ AxisRange axis_range(PyObject* item) {
 }
 
 Ref read_window_impl(PyObject* args, PyObject* kwargs) {
-  static const char* names[] = {"path", "block", "window", "out", "identity", nullptr};
-  PyObject* path = nullptr;
+  static const char* names[] = {"source", "block", "window", "out", "identity", nullptr};
+  PyObject* source = nullptr;
   PyObject* block = nullptr;
   PyObject* window_arg = nullptr;
   PyObject* out = nullptr;
   PyObject* identity = Py_None;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOO|O:read_window", const_cast<char**>(names), &path, &block,
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOO|O:read_window", const_cast<char**>(names), &source, &block,
                                    &window_arg, &out, &identity)) {
     throw PyErrAlreadySet{};
   }
@@ -54,7 +54,7 @@ Ref read_window_impl(PyObject* args, PyObject* kwargs) {
   }
 
   PlannedRead read;
-  plan_read(path, block, options, read);
+  plan_read(source, block, options, read);
   const BlockPlan& plan = *read.plan;
 
   Ref entries = Ref::check(PySequence_Fast(window_arg, "window must be a sequence with one entry per axis"));
@@ -93,8 +93,8 @@ Ref read_window_impl(PyObject* args, PyObject* kwargs) {
     raise_plan_failure(plan, *failure, read.objects.parameters.get());
   }
   // `out` stays referenced by the caller's arguments while the GIL is released.
-  fill_unlocked(read.source(), plan, w, {static_cast<float*>(PyArray_DATA(array)), false, nullptr});
-  read.file->close();
+  read.fill(w, {static_cast<float*>(PyArray_DATA(array)), false, nullptr});
+  read.close();
   return Ref::borrow(Py_None);
 }
 
