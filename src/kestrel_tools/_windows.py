@@ -19,7 +19,6 @@ than its chunks need.
 
 from __future__ import annotations
 
-import os
 import threading
 from collections.abc import Sequence
 
@@ -43,14 +42,21 @@ _stats = {"windows": 0, "bytes": 0}
 Identity = tuple[int, ...]
 
 
-def plan(path: str, block: Block) -> Plan:
+def plan(path: str, block: Block, *, times: bool = True) -> Plan:
     """The layout of `block` of the file at `path`, without reading its data;
-    errors are those of `getOpusData`. Its "identity" is that of the file planned."""
-    raw = _native.plan(path, block)
-    if "identity" not in raw:  # TODO(lazy): until the native plan reports it
-        st = os.stat(path)
-        raw["identity"] = (st.st_dev, st.st_ino, st.st_size, st.st_mtime_ns, st.st_ctime_ns)
-    return normalise_plan(raw)
+    errors are those of `getOpusData`. Its "identity" is that of the file
+    planned. With times=False a series' "z" and the regions' "start_time" are
+    None and no record is read for them (`read_times` gives them)."""
+    return normalise_plan(_native.plan(path, block) if times else _native.plan(path, block, times=False))
+
+
+def read_times(path: str, block: Block, identity: Identity | None = None) -> object:
+    """The per-record times that plan(times=False) leaves out: a series' time
+    axis, a list of each region's start times (None for traces), or None.
+    With `identity`, a file that is no longer the one planned is refused as
+    `read_window` refuses it."""
+    times: object = _native.read_times(path, block, identity=None if identity is None else tuple(identity))
+    return times
 
 
 def read_window(path: str, block: Block, window: Window, out: NDArray[np.float32],
@@ -70,16 +76,8 @@ def read_window(path: str, block: Block, window: Window, out: NDArray[np.float32
     parts = [w if isinstance(w, np.ndarray) else tuple(w) for w in window]
     if identity is None:
         _native.read_window(path, block, parts, out)
-        return
-    try:
+    else:
         _native.read_window(path, block, parts, out, identity=tuple(identity))
-    except TypeError as error:  # TODO(lazy): until the native read checks it
-        if "identity" not in str(error) and "arguments" not in str(error):
-            raise
-        st = os.stat(path)
-        if (st.st_dev, st.st_ino, st.st_size, st.st_mtime_ns, st.st_ctime_ns) != tuple(identity):
-            raise OSError(f"{path}: the file changed since it was opened") from None
-        _native.read_window(path, block, parts, out)
 
 
 def read_stats() -> dict[str, int]:

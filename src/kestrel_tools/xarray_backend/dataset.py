@@ -6,10 +6,11 @@ import os
 from collections.abc import Iterable, Mapping, Sequence
 from typing import TYPE_CHECKING, Any
 
-from kestrel_tools import _windows
+from kestrel_tools import _windows, model
+from kestrel_tools._layout import Plan
 from kestrel_tools._optional import require
-from kestrel_tools.xarray_backend.labels import labels_of
-from kestrel_tools.xarray_backend.source import acquisition, file_path, naming_file, resolve_block
+from kestrel_tools.xarray_backend.labels import axis_attributes, labels_of
+from kestrel_tools.xarray_backend.source import Block, acquisition, file_path, naming_file, resolve_block
 
 if TYPE_CHECKING:
     import xarray
@@ -38,6 +39,12 @@ def open_dataset(path: str | os.PathLike[str], block: str | Sequence[str] = "aut
     rewritten raises OSError "<path>: the file changed since it was opened".
     No file stays open between reads; ``close()`` is there for xarray's sake.
 
+    The times of a series (and the start times of a multi-region map's points)
+    lie in every record: they are read when first used, not when opening, so
+    ``time`` comes without an index; ``ds.set_xindex("time")`` reads them and
+    gives ``.sel(time=...)``. (``xarray.open_dataset`` itself indexes them at
+    once unless given ``create_default_indexes=False``.)
+
     >>> from kestrel_tools import DEMO_FILE
     >>> ds = open_dataset(DEMO_FILE)
     >>> ds.spectra.dims, ds.spectra.shape
@@ -48,10 +55,22 @@ def open_dataset(path: str | os.PathLike[str], block: str | Sequence[str] = "aut
     xr = require("xarray", "xarray")
     if chunks is not None:
         require("dask.array", "dask")
+    # xarray indexes every dimension coordinate at once unless told not to:
+    # the lazy times would be read on opening.
+    lazy_indexes = {"create_default_indexes": False} if _takes("create_default_indexes") else {}
     # The engine by its registered name: the engine's module imports this one.
     dataset: xarray.Dataset = xr.open_dataset(file_path(path), engine="kestrel", block=block,
-                                              chunks=chunks)
+                                              chunks=chunks, **lazy_indexes)
     return dataset
+
+
+def _takes(parameter: str) -> bool:
+    """Whether this xarray's open_dataset takes `parameter`."""
+    import inspect
+
+    import xarray as xr
+
+    return parameter in inspect.signature(xr.open_dataset).parameters
 
 
 def lazy_dataset(path: str | os.PathLike[str], block: str | Sequence[str] = "auto",
@@ -66,10 +85,11 @@ def lazy_dataset(path: str | os.PathLike[str], block: str | Sequence[str] = "aut
     with naming_file(source):
         triple = resolve_block(source, block)
     with naming_file(source, triple):
-        plan = _windows.plan(source, triple)
+        plan = _windows.plan(source, triple, times=False)
         acquired = acquisition(plan["parameters"])
-    labels = labels_of(plan, triple, source, acquired)
-    lazy: Any = KestrelBackendArray(source, triple, plan["kind"], plan["shape"], plan.get("identity"))
+    identity = plan.get("identity")
+    labels = labels_of(_without_times(plan), triple, source, acquired)
+    lazy: Any = KestrelBackendArray(source, triple, plan["kind"], plan["shape"], identity)
     if labels.order is not None:
         from kestrel_tools.xarray_backend.transposed import TransposedArray
 
@@ -77,15 +97,52 @@ def lazy_dataset(path: str | os.PathLike[str], block: str | Sequence[str] = "aut
     dropped = {drop_variables} if isinstance(drop_variables, str) else set(drop_variables or ())
     variables = {} if labels.name in dropped else {
         labels.name: xr.Variable(labels.dims, indexing.LazilyIndexedArray(lazy), labels.attrs)}
-    coords = {name: xr.Variable(c.dims, c.values, c.attrs) for name, c in labels.coords.items()
-              if name not in dropped}
+    coords: dict[str, Any] = {name: xr.Variable(c.dims, c.values, c.attrs) for name, c in labels.coords.items()
+                              if name not in dropped}
+    coords.update(_lazy_times(plan, triple, source, dropped))
     if FILE_COORD not in dropped and FILE_COORD not in labels.dims:
         coords[FILE_COORD] = xr.Variable((), source)
     attrs = {key: value for key, value in labels.attrs.items() if key in FILE_ATTRS}
-    dataset: xarray.Dataset = xr.Dataset(variables, coords=coords, attrs=attrs)
+    # Coordinates given without indexes keep the lazy times lazy; every other
+    # dimension coordinate gets its index as usual.
+    indexed = {name: c for name, c in coords.items() if name not in TIME_COORDS.values() or c.dims != (name,)}
+    lazy_times = {name: c for name, c in coords.items() if name not in indexed}
+    dataset: xarray.Dataset = xr.Dataset(variables, coords=indexed, attrs=attrs)
+    if lazy_times:
+        dataset = dataset.assign_coords(xr.Coordinates(lazy_times, indexes={}))
     dataset.set_close(_nothing_open)
     return dataset
 
+
+# The coordinates read from every record (a series' time, a multi-region map's
+# start times): left out of the plan, read when first used.
+TIME_COORDS = {"series": "time", "multi_region": "start_time"}
+
+
+def _without_times(plan: Plan) -> Plan:
+    """`plan` without the per-record times it was made without, so the labels leave them out."""
+    bare: Any = dict(plan)
+    bare.pop("z", None)
+    return bare  # type: ignore[no-any-return]
+
+
+def _lazy_times(plan: Plan, block: Block, source: str, dropped: set[str]) -> dict[str, Any]:
+    """The lazily read time coordinate of a series or multi-region map, named, dimensioned and labelled
+    as the data model says, or nothing for other kinds."""
+    kind = plan["kind"]
+    name = TIME_COORDS.get(kind)
+    if name is None or name in dropped:
+        return {}
+    xr = require("xarray", "xarray")
+    from xarray.core import indexing
+
+    from kestrel_tools.xarray_backend.lazy_array import KestrelTimesArray
+
+    axis = model.layout_of(kind, plan["parameters"], block[0]).coords.get(name)
+    if axis is None:
+        return {}
+    times = KestrelTimesArray(source, block, plan["shape"][0], plan.get("identity"))
+    return {name: xr.Variable(axis.dims, indexing.LazilyIndexedArray(times), axis_attributes(axis))}
 
 def _nothing_open() -> None:
     """The closer of a lazily opened Dataset: every windowed read opens and
