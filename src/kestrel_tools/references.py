@@ -242,11 +242,11 @@ def _layout(plan: Plan, storage: Mapping[str, Any],
         table = np.asarray(storage["rows"], dtype=np.int64).reshape(-1, 2)
         if table[:, 1].any():
             raise Unreferenceable("the file ends inside a record: the reader repeats its first value over the row")
-        stored = np.flatnonzero(table[:, 0] >= 0)  # the others are rows of zeros
-        offsets = table[stored, 0]
+        present = np.flatnonzero(table[:, 0] >= 0)  # the others are rows of zeros
+        offsets = table[present, 0]
         _check_inside(offsets, 4 * width, storage)
         return (dims, shape, (1, max(width, 1)),
-                ([f"{r}.0" for r in stored.tolist()], offsets, np.full(len(stored), 4 * width, np.int64)))
+                ([f"{r}.0" for r in present.tolist()], offsets, np.full(len(present), 4 * width, np.int64)))
     raise Unreferenceable("its values are gathered point by point from every trace: they need reordering "
                           "beyond chunking")
 
