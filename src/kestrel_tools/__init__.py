@@ -84,6 +84,8 @@ _EXPORTS: dict[str, str] = {
     "write_netcdf": "kestrel_tools.export",
     "write_parquet": "kestrel_tools.export",
     "plot_result": "kestrel_tools.plot",
+    "references": "kestrel_tools.references",
+    "combine_references": "kestrel_tools.references",
 }
 
 __all__ = sorted(_EXPORTS)
