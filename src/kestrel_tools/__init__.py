@@ -50,6 +50,10 @@ if TYPE_CHECKING:
     from kestrel_tools.progress import (
         Progress as Progress,
     )
+    from kestrel_tools.references import (
+        combine_references as combine_references,
+        references as references,
+    )
     from kestrel_tools.sources import (
         expand_sources as expand_sources,
     )
