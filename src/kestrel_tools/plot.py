@@ -32,7 +32,7 @@ def plot_result(result: Any, *, at: float | None = None, band: tuple[float, floa
     >>> m = kestrel.getOpusData(str(kestrel_tools.DEMO_FILE), ("AB", "3D", "NONE"))
     >>> figure = plot_result(m, band=(2800.0, 3000.0))
     >>> figure.axes[1].get_ylabel()
-    'Absorbance, ∫ 2800–3000 cm⁻¹'
+    'Absorbance, ∫ 2800–3000 cm-1'
     """
     if at is not None and band is not None:
         raise ValueError("give either one x value (at) or a band, not both")
