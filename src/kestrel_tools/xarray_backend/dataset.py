@@ -9,6 +9,7 @@ from typing import TYPE_CHECKING, Any
 from kestrel_tools import _windows, model
 from kestrel_tools._layout import Plan
 from kestrel_tools._optional import require
+from kestrel_tools.xarray_backend.chunking import preferred_chunks
 from kestrel_tools.xarray_backend.labels import axis_attributes, labels_of
 from kestrel_tools.xarray_backend.source import Block, acquisition, file_path, naming_file, resolve_block
 
@@ -97,6 +98,9 @@ def lazy_dataset(path: str | os.PathLike[str], block: str | Sequence[str] = "aut
     dropped = {drop_variables} if isinstance(drop_variables, str) else set(drop_variables or ())
     variables = {} if labels.name in dropped else {
         labels.name: xr.Variable(labels.dims, indexing.LazilyIndexedArray(lazy), labels.attrs)}
+    preferred = None if labels.order is not None else preferred_chunks(plan, labels.dims)
+    if preferred is not None and labels.name in variables:
+        variables[labels.name].encoding["preferred_chunks"] = preferred
     coords: dict[str, Any] = {name: xr.Variable(c.dims, c.values, c.attrs) for name, c in labels.coords.items()
                               if name not in dropped}
     coords.update(_lazy_times(plan, triple, source, dropped))
