@@ -40,9 +40,9 @@ from dataclasses import dataclass, field, fields
 from datetime import datetime, timedelta, timezone
 from typing import Any, Literal, Protocol
 
-import kestrel
 
 from kestrel_tools import model
+from kestrel_tools.byte_sources import Source, StorageOptions, contents, opened, source_name
 
 Triple = tuple[str, str, str]
 ParamValue = int | float | str
@@ -71,7 +71,8 @@ _rank = model.block_rank
 ranked_blocks = model.ranked_blocks
 
 
-def primary_block(path: str | os.PathLike[str], *, blocks: Sequence[Sequence[str]] | None = None) -> Triple:
+def primary_block(path: Source, *, blocks: Sequence[Sequence[str]] | None = None,
+                  storage_options: StorageOptions = None) -> Triple:
     """The block a scientist means by "the spectrum of this file".
 
     Result spectra (AB, TR, REFL, KM, ATR, RAM, EMIS, PAS, LREFL, ABARI, TRARI)
@@ -87,10 +88,10 @@ def primary_block(path: str | os.PathLike[str], *, blocks: Sequence[Sequence[str
 
     Raises ValueError naming the file when it holds no block getOpusData reads.
     """
-    listing = kestrel.listContents(os.fspath(path)) if blocks is None else blocks
+    listing = contents(path, storage_options) if blocks is None else blocks
     ranked = [(rank, tuple(b)) for b in listing if (rank := _rank(b)) is not None]
     if not ranked:
-        raise ValueError(f"{os.fspath(path)}: the file holds no data block that can be read")
+        raise ValueError(f"{source_name(path)}: the file holds no data block that can be read")
     best = min(ranked, key=lambda item: item[0])[1]
     return (best[0], best[1], best[2])
 
@@ -295,7 +296,7 @@ def _number(params: dict[str, ParamValue], keys: Sequence[str], name: str, field
     return None
 
 
-def read_parameters(path: str, block: Triple) -> dict[str, ParamValue]:
+def read_parameters(path: Any, block: Triple) -> dict[str, ParamValue]:
     """The parameters of `block` of the file, without its values."""
     # The one place that reads a block's parameters: the native plan reads them
     # without the data.
@@ -343,8 +344,13 @@ def info_from_parameters(path: str, blocks: list[Triple], block: Triple,
     )
 
 
-def file_info(path: str | os.PathLike[str], block: Sequence[str] | None = None) -> FileInfo:
+def file_info(path: Source, block: Sequence[str] | None = None, *,
+              storage_options: StorageOptions = None) -> FileInfo:
     """The metadata of `block` of the file (None: its primary block).
+
+    `path` may also be the file's bytes, a binary file object or a URL opened
+    through fsspec with `storage_options`; only the directory and the
+    parameters are read.
 
     >>> from kestrel_tools import DEMO_FILE
     >>> info = file_info(DEMO_FILE, ("AB", "2D", "NONE"))
@@ -356,8 +362,10 @@ def file_info(path: str | os.PathLike[str], block: Sequence[str] | None = None) 
     where the native plan is built they are not read); a missing or malformed
     field only sets that field to None with a MetadataWarning.
     """
-    name = os.fspath(path)
-    blocks = [(b[0], b[1], b[2]) for b in kestrel.listContents(name)]
-    chosen = primary_block(name, blocks=blocks) if block is None else (block[0].upper(), block[1].upper(),
-                                                                        block[2].upper())
-    return info_from_parameters(name, blocks, chosen, read_parameters(name, chosen))
+    name = source_name(path)
+    with opened(path, storage_options) as native:
+        blocks = contents(native)
+        chosen = primary_block(name, blocks=blocks) if block is None else (block[0].upper(), block[1].upper(),
+                                                                            block[2].upper())
+        parameters = read_parameters(native, chosen)
+    return info_from_parameters(name, blocks, chosen, parameters)
