@@ -27,6 +27,7 @@ from numpy.typing import NDArray
 
 from kestrel_tools import _native
 from kestrel_tools._layout import Plan, normalise_plan
+from kestrel_tools.byte_sources import Source, StorageOptions, local_path, opened
 
 Block = tuple[str, str, str]
 # One (start, stop) pair per axis; the first axis of a multi-region block may
@@ -42,25 +43,34 @@ _stats = {"windows": 0, "bytes": 0}
 Identity = tuple[int, ...]
 
 
-def plan(path: str, block: Block, *, times: bool = True) -> Plan:
-    """The layout of `block` of the file at `path`, without reading its data;
-    errors are those of `getOpusData`. Its "identity" is that of the file
-    planned. With times=False a series' "z" and the regions' "start_time" are
-    None and no record is read for them (`read_times` gives them)."""
-    return normalise_plan(_native.plan(path, block) if times else _native.plan(path, block, times=False))
+def plan(path: Source, block: Block, storage_options: StorageOptions = None, *, times: bool = True) -> Plan:
+    """The layout of `block` of the file at `path` (or any other source), without
+    reading its data; errors are those of `getOpusData`. Its "identity" is that of
+    the file planned (None for a source that is no local file). With times=False
+    a series' "z" and the regions' "start_time" are None and no record is read
+    for them (`read_times` gives them)."""
+    with opened(path, storage_options) as native:
+        raw = _native.plan(native, block) if times else _native.plan(native, block, times=False)
+    return normalise_plan(raw)
 
 
-def read_times(path: str, block: Block, identity: Identity | None = None) -> object:
+def read_times(path: Source, block: Block, identity: Identity | None = None,
+               storage_options: StorageOptions = None) -> object:
     """The per-record times that plan(times=False) leaves out: a series' time
     axis, a list of each region's start times (None for traces), or None.
     With `identity`, a file that is no longer the one planned is refused as
     `read_window` refuses it."""
-    times: object = _native.read_times(path, block, identity=None if identity is None else tuple(identity))
+    local = local_path(path)
+    if identity is None or local is None:
+        with opened(path, storage_options) as native:
+            times: object = _native.read_times(native, block)
+        return times
+    times = _native.read_times(local, block, identity=tuple(identity))
     return times
 
 
-def read_window(path: str, block: Block, window: Window, out: NDArray[np.float32],
-                identity: Identity | None = None) -> None:
+def read_window(path: Source, block: Block, window: Window, out: NDArray[np.float32],
+                identity: Identity | None = None, storage_options: StorageOptions = None) -> None:
     """Fill `out` (C-contiguous float32, the shape of `window`) with that window
     of the block's main array; raises what `getOpusData` raises for the file.
 
@@ -74,10 +84,12 @@ def read_window(path: str, block: Block, window: Window, out: NDArray[np.float32
         _stats["windows"] += 1
         _stats["bytes"] += out.nbytes
     parts = [w if isinstance(w, np.ndarray) else tuple(w) for w in window]
-    if identity is None:
-        _native.read_window(path, block, parts, out)
-    else:
-        _native.read_window(path, block, parts, out, identity=tuple(identity))
+    local = local_path(path)
+    if identity is None or local is None:
+        with opened(path, storage_options) as native:
+            _native.read_window(native, block, parts, out)
+        return
+    _native.read_window(local, block, parts, out, identity=tuple(identity))
 
 
 def read_stats() -> dict[str, int]:

@@ -9,9 +9,10 @@ from typing import TYPE_CHECKING, Any
 from kestrel_tools import _windows, model
 from kestrel_tools._layout import Plan
 from kestrel_tools._optional import require
+from kestrel_tools.byte_sources import Source, StorageOptions, source_name, whole_bytes
 from kestrel_tools.xarray_backend.chunking import preferred_chunks
 from kestrel_tools.xarray_backend.labels import axis_attributes, labels_of
-from kestrel_tools.xarray_backend.source import Block, acquisition, file_path, naming_file, resolve_block
+from kestrel_tools.xarray_backend.source import Block, acquisition, naming_file, resolve_block, source_of
 
 if TYPE_CHECKING:
     import xarray
@@ -21,9 +22,14 @@ FILE_ATTRS = ("block", "source", "acquired", "acquired_from")
 FILE_COORD = "file"
 
 
-def open_dataset(path: str | os.PathLike[str], block: str | Sequence[str] = "auto", *,
-                 chunks: int | str | Mapping[str, Any] | None = None) -> xarray.Dataset:
+def open_dataset(path: Source, block: str | Sequence[str] = "auto", *,
+                 chunks: int | str | Mapping[str, Any] | None = None,
+                 storage_options: StorageOptions = None) -> xarray.Dataset:
     """One block of the file at `path` as a Dataset whose data are read lazily.
+
+    `path` may also be the file's bytes, a binary file object, or a URL
+    ("s3://...", "https://...") opened through fsspec with `storage_options`:
+    each window is then fetched as its own byte ranges.
 
     Indexing the data variable ("spectrum", "spectra" or "traces") reads only
     the window it needs; with `chunks` (anything ``xarray.open_dataset`` takes,
@@ -60,8 +66,10 @@ def open_dataset(path: str | os.PathLike[str], block: str | Sequence[str] = "aut
     # the lazy times would be read on opening.
     lazy_indexes = {"create_default_indexes": False} if _takes("create_default_indexes") else {}
     # The engine by its registered name: the engine's module imports this one.
-    dataset: xarray.Dataset = xr.open_dataset(file_path(path), engine="kestrel", block=block,
-                                              chunks=chunks, **lazy_indexes)
+    # xarray takes bytes for a path name: they go as a view (the lazy array keeps the bytes).
+    source = memoryview(path) if isinstance(path, bytes) else source_of(path)
+    dataset: xarray.Dataset = xr.open_dataset(source, engine="kestrel", block=block,
+                                              storage_options=storage_options, chunks=chunks, **lazy_indexes)
     return dataset
 
 
@@ -74,23 +82,25 @@ def _takes(parameter: str) -> bool:
     return parameter in inspect.signature(xr.open_dataset).parameters
 
 
-def lazy_dataset(path: str | os.PathLike[str], block: str | Sequence[str] = "auto",
-                 drop_variables: str | Iterable[str] | None = None) -> xarray.Dataset:
+def lazy_dataset(path: Source, block: str | Sequence[str] = "auto",
+                 drop_variables: str | Iterable[str] | None = None,
+                 storage_options: StorageOptions = None) -> xarray.Dataset:
     """The Dataset of `block` with a lazy data variable: the plan is read now, the data later."""
     xr = require("xarray", "xarray")
     from xarray.core import indexing
 
     from kestrel_tools.xarray_backend.lazy_array import KestrelBackendArray
 
-    source = file_path(path)
+    source = whole_bytes(source_of(path))
+    name = source_name(source)
     with naming_file(source):
-        triple = resolve_block(source, block)
+        triple = resolve_block(source, block, storage_options)
     with naming_file(source, triple):
-        plan = _windows.plan(source, triple, times=False)
+        plan = _windows.plan(source, triple, storage_options, times=False)
         acquired = acquisition(plan["parameters"])
     identity = plan.get("identity")
-    labels = labels_of(_without_times(plan), triple, source, acquired)
-    lazy: Any = KestrelBackendArray(source, triple, plan["kind"], plan["shape"], identity)
+    labels = labels_of(_without_times(plan), triple, name, acquired)
+    lazy: Any = KestrelBackendArray(source, triple, plan["kind"], plan["shape"], identity, storage_options)
     if labels.order is not None:
         from kestrel_tools.xarray_backend.transposed import TransposedArray
 
@@ -103,9 +113,9 @@ def lazy_dataset(path: str | os.PathLike[str], block: str | Sequence[str] = "aut
         variables[labels.name].encoding["preferred_chunks"] = preferred
     coords: dict[str, Any] = {name: xr.Variable(c.dims, c.values, c.attrs) for name, c in labels.coords.items()
                               if name not in dropped}
-    coords.update(_lazy_times(plan, triple, source, dropped))
+    coords.update(_lazy_times(plan, triple, source, dropped, storage_options))
     if FILE_COORD not in dropped and FILE_COORD not in labels.dims:
-        coords[FILE_COORD] = xr.Variable((), source)
+        coords[FILE_COORD] = xr.Variable((), name)
     attrs = {key: value for key, value in labels.attrs.items() if key in FILE_ATTRS}
     # Coordinates given without indexes keep the lazy times lazy; every other
     # dimension coordinate gets its index as usual.
@@ -130,7 +140,8 @@ def _without_times(plan: Plan) -> Plan:
     return bare  # type: ignore[no-any-return]
 
 
-def _lazy_times(plan: Plan, block: Block, source: str, dropped: set[str]) -> dict[str, Any]:
+def _lazy_times(plan: Plan, block: Block, source: Source, dropped: set[str],
+                storage_options: StorageOptions) -> dict[str, Any]:
     """The lazily read time coordinate of a series or multi-region map, named, dimensioned and labelled
     as the data model says, or nothing for other kinds."""
     kind = plan["kind"]
@@ -145,7 +156,7 @@ def _lazy_times(plan: Plan, block: Block, source: str, dropped: set[str]) -> dic
     axis = model.layout_of(kind, plan["parameters"], block[0]).coords.get(name)
     if axis is None:
         return {}
-    times = KestrelTimesArray(source, block, plan["shape"][0], plan.get("identity"))
+    times = KestrelTimesArray(source, block, plan["shape"][0], plan.get("identity"), storage_options)
     return {name: xr.Variable(axis.dims, indexing.LazilyIndexedArray(times), axis_attributes(axis))}
 
 def _nothing_open() -> None:

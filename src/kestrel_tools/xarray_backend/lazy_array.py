@@ -21,6 +21,7 @@ from xarray.core import indexing
 
 from kestrel_tools import _windows
 from kestrel_tools._layout import MULTI_REGION_KINDS
+from kestrel_tools.byte_sources import Source, StorageOptions, source_name
 from kestrel_tools.xarray_backend.source import Block, naming_file
 from kestrel_tools.xarray_backend.windowing import pick, window_of
 
@@ -28,9 +29,10 @@ from kestrel_tools.xarray_backend.windowing import pick, window_of
 class KestrelBackendArray(BackendArray):
     """The main array of one block of one file, read window by window."""
 
-    def __init__(self, path: str, block: Block, kind: str, shape: tuple[int, ...],
-                 identity: _windows.Identity | None = None) -> None:
-        self.path = path
+    def __init__(self, path: Source, block: Block, kind: str, shape: tuple[int, ...],
+                 identity: _windows.Identity | None = None, storage_options: StorageOptions = None) -> None:
+        self.path = path  # or any other source: bytes, a file object, a URL
+        self.storage_options = storage_options
         self.block = block
         self.kind = kind
         self.shape = shape
@@ -47,11 +49,11 @@ class KestrelBackendArray(BackendArray):
         # An empty window is read too: a block whose main array is empty may
         # still be one that the file cannot give (its read fails past its end).
         with naming_file(self.path, self.block):
-            _windows.read_window(self.path, self.block, window, out, self.identity)
+            _windows.read_window(self.path, self.block, window, out, self.identity, self.storage_options)
         return pick(out, then)
 
     def __repr__(self) -> str:
-        return f"KestrelBackendArray({self.path!r}, {self.block}, shape={self.shape})"
+        return f"KestrelBackendArray({source_name(self.path)!r}, {self.block}, shape={self.shape})"
 
 
 class KestrelTimesArray(BackendArray):
@@ -59,8 +61,10 @@ class KestrelTimesArray(BackendArray):
     map (each point's start time), read from the file the first time they are
     used: opening a long series reads none of its records."""
 
-    def __init__(self, path: str, block: Block, rows: int, identity: _windows.Identity | None = None) -> None:
-        self.path = path
+    def __init__(self, path: Source, block: Block, rows: int, identity: _windows.Identity | None = None,
+                 storage_options: StorageOptions = None) -> None:
+        self.path = path  # or any other source, as for KestrelBackendArray
+        self.storage_options = storage_options
         self.block = block
         self.shape = (rows,)
         self.dtype = np.dtype(np.float64)
@@ -71,7 +75,7 @@ class KestrelTimesArray(BackendArray):
 
     def _read(self, key: tuple[Any, ...]) -> NDArray[np.float64]:
         with naming_file(self.path, self.block):
-            times = _windows.read_times(self.path, self.block, self.identity)
+            times = _windows.read_times(self.path, self.block, self.identity, self.storage_options)
         if isinstance(times, list):  # one array per region
             parts = [np.asarray(t, dtype=np.float64) for t in times if t is not None]
             times = np.concatenate(parts) if parts else np.empty(0, dtype=np.float64)
@@ -79,4 +83,4 @@ class KestrelTimesArray(BackendArray):
         return values[key]
 
     def __repr__(self) -> str:
-        return f"KestrelTimesArray({self.path!r}, {self.block}, rows={self.shape[0]})"
+        return f"KestrelTimesArray({source_name(self.path)!r}, {self.block}, rows={self.shape[0]})"
