@@ -2,8 +2,8 @@
 chunk's windowed read takes its records in file order, and small enough that a
 map of a few hundred megabytes already gives every worker work.
 
-xarray takes these as they are for ``chunks={}`` and as the unit that
-``chunks="auto"`` groups up to Dask's chunk-size limit.
+``open_dataset`` takes these for ``chunks={}`` and ``chunks="auto"``; any
+other ``chunks`` go to xarray as given.
 
 >>> preferred_chunks({"kind": "image_map", "shape": (512, 512, 1500), "layout": "per_position"},
 ...                  ("y", "x", "wavenumber"))

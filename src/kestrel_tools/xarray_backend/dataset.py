@@ -20,6 +20,9 @@ if TYPE_CHECKING:
 FILE_ATTRS = ("block", "source", "acquired", "acquired_from")
 # The scalar coordinate naming the file, which open_mfdataset stacks along its files.
 FILE_COORD = "file"
+# The encoding entry holding the chunks the plan proposes (see chunking.py): not
+# xarray's "preferred_chunks", which would warn about every other choice.
+CHUNKS_KEY = "kestrel_chunks"
 
 
 def open_dataset(path: Source, block: str | Sequence[str] = "auto", *,
@@ -68,9 +71,22 @@ def open_dataset(path: Source, block: str | Sequence[str] = "auto", *,
     # The engine by its registered name: the engine's module imports this one.
     # xarray takes bytes for a path name: they go as a view (the lazy array keeps the bytes).
     source = memoryview(path) if isinstance(path, bytes) else source_of(path)
+    # The default chunks ({} or "auto") are the engine's: slabs of whole stored rows.
+    default = isinstance(chunks, str) and chunks == "auto" or isinstance(chunks, Mapping) and not chunks
     dataset: xarray.Dataset = xr.open_dataset(source, engine="kestrel", block=block,
-                                              storage_options=storage_options, chunks=chunks, **lazy_indexes)
+                                              storage_options=storage_options, chunks=None if default else chunks,
+                                              **lazy_indexes)
+    if default:
+        dataset = dataset.chunk(_default_chunks(dataset))
     return dataset
+
+
+def _default_chunks(dataset: xarray.Dataset) -> dict[str, int]:
+    """The chunks that the data variable's plan proposes (one chunk along every other dimension)."""
+    chunks: dict[str, int] = {}
+    for variable in dataset.data_vars.values():
+        chunks.update(variable.encoding.get(CHUNKS_KEY) or {})
+    return chunks
 
 
 def _takes(parameter: str) -> bool:
@@ -110,7 +126,7 @@ def lazy_dataset(path: Source, block: str | Sequence[str] = "auto",
         labels.name: xr.Variable(labels.dims, indexing.LazilyIndexedArray(lazy), labels.attrs)}
     preferred = None if labels.order is not None else preferred_chunks(plan, labels.dims)
     if preferred is not None and labels.name in variables:
-        variables[labels.name].encoding["preferred_chunks"] = preferred
+        variables[labels.name].encoding[CHUNKS_KEY] = preferred
     coords: dict[str, Any] = {name: xr.Variable(c.dims, c.values, c.attrs) for name, c in labels.coords.items()
                               if name not in dropped}
     coords.update(_lazy_times(plan, triple, source, dropped, storage_options))
