@@ -7,20 +7,18 @@ namespace kestrel {
 
 namespace {
 
-// Gaps up to this size are read into scratch rather than starting a new read:
-// the info areas between records are a few hundred bytes.
-constexpr std::int64_t kMaxGap = 64 * 1024;
 constexpr std::size_t kMaxPieces = 1024;
 
 class Batch {
  public:
-  explicit Batch(const ByteSource& source) : source_(source), scratch_(kMaxGap) {}
+  Batch(const ByteSource& source, std::int64_t max_gap)
+      : source_(source), max_gap_(max_gap), scratch_(static_cast<std::size_t>(max_gap)) {}
 
   Status add(const CopyJob& job) {
     if (job.size == 0) return ok_status();
     if (!pieces_.empty()) {
       const std::int64_t gap = job.file_offset - end_;
-      if (gap < 0 || gap > kMaxGap || pieces_.size() + 2 > kMaxPieces) {
+      if (gap < 0 || gap > max_gap_ || pieces_.size() + 2 > kMaxPieces) {
         KESTREL_CHECK(flush());
       } else if (gap > 0) {
         pieces_.push_back({scratch_.data(), static_cast<std::size_t>(gap)});
@@ -44,6 +42,7 @@ class Batch {
 
  private:
   const ByteSource& source_;
+  std::int64_t max_gap_;
   std::vector<std::byte> scratch_;
   std::vector<Piece> pieces_;
   std::int64_t start_ = 0;
@@ -52,8 +51,8 @@ class Batch {
 
 }  // namespace
 
-Status gather(const ByteSource& source, const std::function<bool(CopyJob&)>& next) {
-  Batch batch(source);
+Status gather(const ByteSource& source, const std::function<bool(CopyJob&)>& next, std::int64_t max_gap) {
+  Batch batch(source, max_gap);
   CopyJob job{};
   while (next(job)) KESTREL_CHECK(batch.add(job));
   return batch.flush();
