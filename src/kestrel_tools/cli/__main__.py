@@ -36,6 +36,7 @@ SUBCOMMANDS: dict[str, str] = {
     "convert": "kestrel_tools.cli.convert",
     "plot": "kestrel_tools.cli.plot",
     "info": "kestrel_tools.cli.info",
+    "refs": "kestrel_tools.cli.refs",
 }
 
 
