@@ -21,7 +21,7 @@ import tracemalloc
 import warnings
 
 import numpy as np
-from common import ROOT, best_time
+from common import ROOT, best_time, target
 
 import kestrel
 from kestrel_tools import file_info, primary_block, read_collection
@@ -103,6 +103,8 @@ def collection_bench(n):
               " target >= 1.6x)")
         print(f"  a getOpusData loop + vstack: {glue * 1e3:6.1f} ms  (what the glue costs: {glue / two:.1f}x"
               " read_collection with 2 workers)")
+        target("collection_2_workers_vs_bytes_floor", two / floor, 1.5)
+        target("collection_1_to_2_workers_speedup", one / two, 1.6, higher_is_better=True)
         print(f"  CPU time: {cpu_one * 1e3:.1f} ms with 1 worker, {cpu_two * 1e3:.1f} ms with 2"
               f" ({cpu_one / n * 1e6:.1f} us per file)")
         print(f"  peak traced memory {peak / 2**20:.1f} MiB for a {matrix / 2**20:.1f} MiB matrix"
@@ -132,6 +134,7 @@ def file_info_bench():
     ours = best_time(infos, repeat=7)
     print(f"file_info on {len(files)} real files: {ours * 1e3:.1f} ms against getOpusData of their primary"
           f" block {base * 1e3:.1f} ms ({ours / base:.2f}x; target <= 2x)")
+    target("file_info_real_files_vs_getOpusData", ours / base, 2.0)
 
 
 def main():
