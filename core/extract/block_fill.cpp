@@ -163,6 +163,7 @@ Status fill_images(const ByteSource& source, const BlockPlan& plan, const Window
   constexpr std::int64_t kLongBatch = 64;    // records: 256 bytes per pixel and batch
   constexpr std::int64_t kMaxBatch = 256;
   constexpr std::int64_t kMinPiece = 32 << 10;  // bytes per read when records are split
+  constexpr std::int64_t kImageMaxGap = 8 << 10;
   const std::int64_t records = last - depth.start;
   const std::int64_t row_bytes = width * 4;
   std::int64_t block_rows = rows.size();
@@ -198,6 +199,9 @@ Status fill_images(const ByteSource& source, const BlockPlan& plan, const Window
       std::int64_t k = 0;
       std::int64_t row = top;
       // A split record's other rows lie between its pieces: never read them.
+      // A window's rows leave gaps of the other columns and rows: read past
+      // the short ones, skip the long ones (a system call costs about as
+      // much as copying a few KiB).
       KESTREL_CHECK(gather(
           source,
           [&](CopyJob& job) {
@@ -217,7 +221,7 @@ Status fill_images(const ByteSource& source, const BlockPlan& plan, const Window
             }
             return true;
           },
-          split ? 0 : kDefaultMaxGap));
+          split ? 0 : kImageMaxGap));
       float* out = t.values + (top - rows.start) * wc * depth.size() + (first - depth.start);
       if (!span || wc == npx) {
         transpose_block(bounce, pitch, n, (bottom - top) * wc, out, depth.size(), stream);
