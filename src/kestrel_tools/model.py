@@ -38,7 +38,8 @@ from typing import Any, Literal
 __all__ = [
     "BLOCK_TYPES", "KINDS", "MAP_UNIT", "VALUE_COLUMN", "X_UNITS",
     "Axis", "BlockType", "KindSpec", "Layout", "ResultKind", "ValueKind", "XUnit",
-    "block_rank", "block_type", "is_reference", "layout_of", "ranked_blocks", "value_kind", "x_unit",
+    "block_rank", "block_type", "is_reference", "layout_of", "ranked_blocks", "result_title", "value_kind",
+    "x_unit",
 ]
 
 ResultKind = Literal["spectrum", "image_map", "trace_map", "series", "trace_series", "multi_region",
@@ -280,7 +281,9 @@ class KindSpec:
     `dims` in order (SPECTRAL stands for the spectral dimension), `variable`
     the data variable's name, `wide_keys` the key columns of a flat table,
     `along` what the wide table's value columns run along (SPECTRAL or
-    "trace"), `default_layout` the layout a flat file takes by default.
+    "trace"), `default_layout` the layout a flat file takes by default,
+    `noun` what messages call a result of the kind, `stored` the order of the
+    dimensions in the result's own array when it differs from `dims`.
     """
 
     dims: tuple[str, ...]
@@ -288,37 +291,41 @@ class KindSpec:
     wide_keys: tuple[str, ...]
     along: str
     default_layout: Literal["wide", "long"]
-    description: str
+    noun: str
+    stored: tuple[str, ...] = ()
 
 
 KINDS: dict[ResultKind, KindSpec] = {
-    "spectrum": KindSpec((SPECTRAL,), "spectrum", (), SPECTRAL, "long", "one spectrum"),
+    "spectrum": KindSpec((SPECTRAL,), "spectrum", (), SPECTRAL, "long", "a single spectrum"),
     "image_map": KindSpec(("y", "x", SPECTRAL), "spectra", ("x", "y"), SPECTRAL, "wide",
-                          "a map of spectra on a grid"),
+                          "an image map"),
     "trace_map": KindSpec(("y", "x", TRACE), "traces", ("x", "y"), TRACE, "wide",
-                          "a map of trace values on a grid"),
+                          "a trace map"),
     "series": KindSpec(("time", SPECTRAL), "spectra", ("time",), SPECTRAL, "wide",
-                       "spectra measured one after another"),
+                       "a time-resolved series"),
     "trace_series": KindSpec(("time", TRACE), "traces", ("time",), TRACE, "wide",
-                             "traces along time"),
+                             "a trace series", stored=(TRACE, "time")),
     "multi_region": KindSpec(("point", SPECTRAL), "spectra", ("region", "x", "y", "start_time"), SPECTRAL,
-                             "wide", "spectra at the points of several map regions"),
+                             "wide", "a multi-region map"),
     "multi_region_trace": KindSpec(("point", TRACE), "traces", ("region", "x", "y"), TRACE, "wide",
-                                   "trace values at the points of several map regions"),
+                                   "a multi-region trace map"),
     "collection": KindSpec(("file", SPECTRAL), "spectra", ("file",), SPECTRAL, "wide",
-                           "one spectrum per file"),
+                           "a Collection"),
 }
 
 
 @dataclass(frozen=True)
 class Axis:
     """A coordinate: its name, the dimensions it runs along, its unit text
-    (None when it has none) and its label."""
+    (None when it has none), its label, and where its values come from: an
+    entry of the block's plan ("x", "mapX", "z", "labels", ...; "regions.NAME"
+    for a field of every region, stacked) or "files" for a Collection."""
 
     name: str
     dims: tuple[str, ...]
     unit: str | None
     label: str
+    source: str = ""
 
     @property
     def title(self) -> str:
@@ -341,6 +348,7 @@ class Layout:
     wide_keys: tuple[str, ...]
     along: str
     default_layout: Literal["wide", "long"]
+    stored_dims: tuple[str, ...]
 
     @property
     def long_columns(self) -> tuple[str, ...]:
@@ -374,28 +382,40 @@ def layout_of(kind: ResultKind, parameters: Mapping[str, Any], data_type: str | 
     spectral: str | None = None
     if SPECTRAL in spec.dims:
         spectral = unit.dim if unit.dim not in spec.dims else "spectral_" + unit.dim
-    dims = tuple(spectral if d == SPECTRAL else d for d in spec.dims)
+    dims = tuple(spectral if d == SPECTRAL and spectral is not None else d for d in spec.dims)
     coords: dict[str, Axis] = {}
     if spectral is not None:
-        coords[spectral] = Axis(spectral, (spectral,), unit.unit or None, unit.label)
+        coords[spectral] = Axis(spectral, (spectral,), unit.unit or None, unit.label, "x")
     if TRACE in dims:
-        coords[TRACE] = Axis(TRACE, (TRACE,), None, "Trace")
+        coords[TRACE] = Axis(TRACE, (TRACE,), None, "Trace", "labels")
     if kind in ("image_map", "trace_map"):
-        coords["y"] = Axis("y", ("y",), MAP_UNIT, "Map y")
-        coords["x"] = Axis("x", ("x",), MAP_UNIT, "Map x")
+        coords["y"] = Axis("y", ("y",), MAP_UNIT, "Map y", "mapY")
+        coords["x"] = Axis("x", ("x",), MAP_UNIT, "Map x", "mapX")
     elif kind == "series":
         ztx = parameters.get("ZTX")
-        coords["time"] = Axis("time", ("time",), ztx.strip() or None if isinstance(ztx, str) else None, "Time")
+        coords["time"] = Axis("time", ("time",), ztx.strip() or None if isinstance(ztx, str) else None, "Time", "z")
     elif kind == "trace_series":
-        coords["time"] = Axis("time", ("time",), unit.unit or None, "Time")
+        coords["time"] = Axis("time", ("time",), unit.unit or None, "Time", "x")
     elif kind in ("multi_region", "multi_region_trace"):
-        coords["region"] = Axis("region", ("point",), None, "Region")
-        coords["x"] = Axis("x", ("point",), MAP_UNIT, "Map x")
-        coords["y"] = Axis("y", ("point",), MAP_UNIT, "Map y")
+        coords["region"] = Axis("region", ("point",), None, "Region", "regions.title")
+        coords["x"] = Axis("x", ("point",), MAP_UNIT, "Map x", "regions.mapX")
+        coords["y"] = Axis("y", ("point",), MAP_UNIT, "Map y", "regions.mapY")
         if kind == "multi_region":
-            coords["start_time"] = Axis("start_time", ("point",), None, "Start time")
+            coords["start_time"] = Axis("start_time", ("point",), None, "Start time", "regions.start_time")
     elif kind == "collection":
-        coords["file"] = Axis("file", ("file",), None, "File")
+        coords["file"] = Axis("file", ("file",), None, "File", "files")
     along = spectral if spec.along == SPECTRAL and spectral is not None else spec.along
+    stored = tuple(spectral if d == SPECTRAL and spectral is not None else d for d in spec.stored) or dims
     return Layout(kind, dims, coords, spec.variable, value, unit, spectral, spec.wide_keys, along,
-                  spec.default_layout)
+                  spec.default_layout, stored)
+
+
+def result_title(parameters: Mapping[str, Any], block: Sequence[str]) -> str:
+    """The title of a result in plots and listings: its sample name (SNM) and its block.
+
+    >>> result_title({"SNM": "PS bead"}, ("AB", "3D", "NONE")), result_title({}, ("SSC", "2D", "NONE"))
+    ('PS bead (AB 3D NONE)', 'SSC 2D NONE')
+    """
+    name = " ".join(str(part) for part in block[:3])
+    sample = parameters.get("SNM")
+    return f"{sample.strip()} ({name})" if isinstance(sample, str) and sample.strip() else name
