@@ -56,6 +56,7 @@ def regions(points, npt, info_size):
 CASES = {
     "transposed: tiles and 256-record batches, odd remainders": lambda: transposed(13, 11, 600),
     "transposed: images read in row blocks": lambda: transposed(91, 91, 300),
+    "transposed: windows skip the long gaps between their rows": lambda: transposed(70, 70, 40),
     "trace map: 300 traces of 63 pixels": lambda: trace_map(7, 9, 300),
     "per position: 1600 records, past 1024 pieces": lambda: per_position(40, 40, 5),
     "per position: info areas past the 64 KiB gap": lambda: per_position(3, 7, 6, info_size=70000),
