@@ -79,6 +79,7 @@ class Plan(TypedDict):
     z: NotRequired[NDArray[np.float64]]
     labels: NotRequired[list[str]]
     regions: NotRequired[list[RegionPlan]]
+    identity: NotRequired[tuple[int, ...]]
 
 
 def plan_of_result(result: object) -> tuple[Plan, NDArray[np.float32]]:

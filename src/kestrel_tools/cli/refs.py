@@ -58,7 +58,7 @@ def main(argv: list[str]) -> int:
         try:
             refs = references(name, url=url, blocks=None if block is None else [block],
                               storage_options=options or None)
-        except (*READ_ERRORS, ImportError) as error:
+        except READ_ERRORS + (ImportError, EOFError) as error:
             print(f"kestrel refs: {name}: {type(error).__name__}: {error}", file=sys.stderr)
             return READ_FAILED
         top = json.loads(refs["refs"][".zattrs"])
