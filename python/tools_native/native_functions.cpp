@@ -28,6 +28,12 @@ PyMethodDef g_methods[] = {
      "the block and the file's device, inode, size and times: a rewritten or replaced file is planned again.\n\n"
      "    >>> out = numpy.empty((2, 3, 200), numpy.float32)\n"
      "    >>> read_window('demo.0', ('AB', '3D', 'NONE'), [(0, 2), (1, 4), (0, 200)], out)"},
+    {"directory", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(native_directory)), METH_FASTCALL,
+     "directory(path) -> list\n\n"
+     "Every entry of the file's block directory, in directory order, as (role, block, offset, bytes): role\n"
+     "'data', 'data parameters', 'acquisition parameters', ..., 'annotation table', 'pictures',\n"
+     "'directory extension' or 'other'; block the triple of the data block the entry is or describes (None\n"
+     "for the others); offset and bytes where the entry says the block lies. Errors are listContents'."},
     {"fill_spectra", fill_spectra, METH_VARARGS,
      "fill_spectra(paths, blocks, out, first_row, auto, meta) -> dict: single spectra into rows of out"},
     {nullptr, nullptr, 0, nullptr},
