@@ -9,7 +9,8 @@ PyMethodDef g_methods[] = {
     {"plan", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(native_plan)), METH_FASTCALL,
      "plan(path, block) -> dict\n\n"
      "What getOpusData(path, block) returns, without the values of its main array: 'kind', 'shape' (of the\n"
-     "main array; multi-region kinds stack all regions' rows), 'dtype', 'x', 'parameters', 'failed_at', and\n"
+     "main array; multi-region kinds stack all regions' rows), 'dtype', 'x', 'parameters', 'failed_at',\n"
+     "'copied_bytes' (what a full read copies from the file; the rest of the array is zeros), and\n"
      "per kind 'mapX'/'mapY'/'layout' (maps), 'z' (series; NaN from failed_at on), 'labels' (trace kinds),\n"
      "'regions' (dicts of 'title', 'start', 'stop', 'mapX', 'mapY', 'start_time'; start_time None for traces).\n"
      "A file getOpusData cannot read at all raises what getOpusData raises. 'failed_at' is None when the full\n"

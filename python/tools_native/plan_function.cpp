@@ -88,7 +88,8 @@ Ref plan_impl(PyObject* const* args, Py_ssize_t nargs) {
       .set("dtype", Ref::check(PyUnicode_FromString("float32")))
       .set("x", read.objects.x)
       .set("parameters", read.objects.parameters)
-      .set("failed_at", plan.failure ? int_object(plan.failed_at) : Ref::borrow(Py_None));
+      .set("failed_at", plan.failure ? int_object(plan.failed_at) : Ref::borrow(Py_None))
+      .set("copied_bytes", int_object(plan.copied_bytes));
   switch (plan.kind) {
     case BlockKind::image_map:
     case BlockKind::trace_map:

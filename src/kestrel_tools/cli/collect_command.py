@@ -10,59 +10,51 @@ from __future__ import annotations
 
 import argparse
 import pathlib
-import sys
 
+from kestrel_tools.cli.grammar import UsageError
+from kestrel_tools.cli.inputs import gather
+from kestrel_tools.cli.messages import reason_words
+from kestrel_tools.cli.outputs import Outputs
+from kestrel_tools.cli.session import Session
 from kestrel_tools.collection import Collection, read_collection
-from kestrel_tools.sources import expand_sources
 
 FORMATS = (".csv", ".parquet", ".nc")
 
 
-def build_parser() -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(prog="kestrel collect",
-                                     description="Read the spectrum of many OPUS files into one table.")
-    parser.add_argument("sources", nargs="+", metavar="DIR_OR_GLOB", help="a folder, a glob pattern or a file")
-    parser.add_argument("--block", nargs=3, metavar=("TYPE", "DIMS", "DERIV"),
-                        help="the block to read from every file (default: each file's primary 2D block)")
-    parser.add_argument("--recursive", action="store_true", help="read the subfolders of folders too")
-    parser.add_argument("--out", required=True, metavar="FILE", help="FILE.csv, FILE.parquet or FILE.nc")
-    parser.add_argument("--workers", type=int, default=None, help="reading threads (default: CPU count)")
-    parser.add_argument("--no-progress", action="store_true", help="no progress bar")
-    return parser
-
-
-def _write(collection: Collection, out: pathlib.Path) -> None:
+def _write(collection: Collection, out: pathlib.Path, suffix: str) -> None:
     from kestrel_tools.export import write_csv, write_netcdf, write_parquet
 
     writers = {".csv": write_csv, ".parquet": write_parquet, ".nc": write_netcdf}
-    writers[out.suffix.lower()](collection, out)
+    writers[suffix](collection, out)
 
 
-def main(argv: list[str]) -> int:
-    parser = build_parser()
-    args = parser.parse_args(argv)
+def run(args: argparse.Namespace) -> int:
     out = pathlib.Path(args.out)
-    if out.suffix.lower() not in FORMATS:
-        parser.error(f"--out must end in {', '.join(FORMATS)}: {args.out}")
-    if args.workers is not None and args.workers < 1:
-        parser.error("--workers must be at least 1")
-    paths = [p for source in args.sources for p in expand_sources(source, recursive=args.recursive)]
+    suffix = out.suffix.lower()
+    if suffix not in FORMATS:
+        raise UsageError(f"--out must end in {', '.join(FORMATS)}: {args.out}")
+    session = Session(args)
+    outputs = Outputs(session, args.force)
+    if not outputs.claim(out):
+        return session.status
+    paths = gather(session, args.inputs, recursive=args.recursive, every_file=True)
     if not paths:
-        parser.error("no files match " + " ".join(args.sources))
+        return session.status
     try:
         collection = read_collection(paths, args.block or "auto", workers=args.workers,
-                                     progress=not args.no_progress)
-    except ValueError as error:  # a bad --block
-        parser.error(str(error))
+                                     progress=not (args.no_progress or session.quiet))
+    except ValueError as error:  # a block no file can be read as
+        raise UsageError(str(error)) from None
     for path, reason in collection.failed:
-        print(f"kestrel collect: {path}: {reason}", file=sys.stderr)
-    if len(collection):
-        try:
-            _write(collection, out)
-        except (OSError, ImportError, ValueError) as error:
-            print(f"kestrel collect: {out}: {type(error).__name__}: {error}", file=sys.stderr)
-            return 1
-        print(f"kestrel collect: {len(collection)} spectra x {collection.x.size} points -> {out}", file=sys.stderr)
-    else:
-        print("kestrel collect: no file could be read; nothing written", file=sys.stderr)
-    return 1 if collection.failed else 0
+        session.fail(path, reason_words(reason, path))
+    if not len(collection):
+        session.fail(None, "no file could be read; nothing written")
+        return session.status
+    try:
+        written = outputs.write(out, lambda target: _write(collection, target, suffix))
+    except (ImportError, ValueError) as error:
+        session.fail(out, error)
+        return session.status
+    if written:
+        session.note(out, f"{len(collection)} spectra x {collection.x.size} points written")
+    return session.status

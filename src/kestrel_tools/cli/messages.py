@@ -20,6 +20,7 @@ from collections.abc import Sequence
 import kestrel
 
 from kestrel_tools import _native
+from kestrel_tools._read_errors import READ_ERRORS
 
 Block = tuple[str, str, str]
 
@@ -32,10 +33,16 @@ def block_name(block: Sequence[str]) -> str:
 
 def what_went_wrong(error: BaseException, path: str | None = None, block: Sequence[str] | None = None) -> str:
     """The words for `error`, met reading `block` of the file at `path` (either may be unknown)."""
-    if isinstance(error, kestrel.struct_error):
-        return where_it_ends(path) if path is not None else "the file ends before the data it promises"
     if isinstance(error, OSError):
         return _os_error(error)
+    if isinstance(error, kestrel.struct_error):
+        return where_it_ends(path) if path is not None else "the file ends before the data it promises"
+    if path is not None and isinstance(error, (KeyError, IndexError, TypeError, AttributeError, ValueError,
+                                                ZeroDivisionError)):
+        # A file cut short fails in many ways; that it is cut short is what the reader needs to know.
+        cut = cut_short(path)
+        if cut is not None:
+            return cut
     text = str(error.args[0]) if len(error.args) == 1 else str(error)
     if isinstance(error, ValueError):
         if text == "Can't process a non-Opus file":
@@ -51,6 +58,22 @@ def what_went_wrong(error: BaseException, path: str | None = None, block: Sequen
     if isinstance(error, (IndexError, TypeError, AttributeError)):
         return f"the file is damaged: its values contradict each other ({text})"
     return text or "failed"
+
+
+def reason_words(reason: str, path: str | None = None) -> str:
+    """The words for a failure kept as text, "ExceptionType: message" (a Collection's `failed`).
+
+    Text that does not start with the name of an error a read can raise is
+    already words and stays as it is.
+    """
+    name, sep, message = reason.partition(": ")
+    kinds: dict[str, type[BaseException]] = {"error": kestrel.struct_error, "struct.error": kestrel.struct_error}
+    for known in (*READ_ERRORS, FileNotFoundError, IsADirectoryError, NotADirectoryError, PermissionError):
+        kinds.setdefault(known.__name__, known)
+    kind = kinds.get(name) if sep else None
+    if kind is None:
+        return reason
+    return what_went_wrong(kind(message), path)
 
 
 def _os_error(error: OSError) -> str:
@@ -77,6 +100,15 @@ def _missing_block(path: str | None, name: str) -> str:
     return text + (f"; it holds {', '.join(' '.join(b) for b in held)}" if held else "; it holds no data block")
 
 
+def cut_short(path: str) -> str | None:
+    """Where the file ends, when it is shorter than its block directory says; else None."""
+    words = where_it_ends(path)
+    return words if words.startswith(_CUT) else None
+
+
+_CUT = "the file is cut short"
+
+
 def where_it_ends(path: str) -> str:
     """Where a file that ends early ends, and inside which block, from its block directory.
 
@@ -90,7 +122,7 @@ def where_it_ends(path: str) -> str:
     try:
         entries = _native.directory(path)
     except kestrel.struct_error:
-        return f"the file is cut short: it ends at byte {size}, inside its header or block directory"
+        return f"{_CUT}: it ends at byte {size}, inside its header or block directory"
     except Exception:  # no directory to tell more from
         return f"the file ends at byte {size}, before the data it promises"
     beyond = [(offset, length, role, owner) for role, owner, offset, length in entries
@@ -100,8 +132,8 @@ def where_it_ends(path: str) -> str:
     offset, length, role, owner = min(beyond)
     what = _entry_name(role, owner)
     if offset < size:
-        return f"the file is cut short: it ends at byte {size}, inside {what} (bytes {offset} to {offset + length})"
-    return f"the file is cut short: it ends at byte {size}, before {what} (bytes {offset} to {offset + length})"
+        return f"{_CUT}: it ends at byte {size}, inside {what} (bytes {offset} to {offset + length})"
+    return f"{_CUT}: it ends at byte {size}, before {what} (bytes {offset} to {offset + length})"
 
 
 def _entry_name(role: str, owner: Block | None) -> str:

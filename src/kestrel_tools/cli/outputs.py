@@ -15,6 +15,7 @@ import os
 import pathlib
 import tempfile
 from collections.abc import Callable
+from typing import Any
 
 from kestrel_tools.cli.session import Session
 from kestrel_tools.export._files import replacing
@@ -66,7 +67,7 @@ class Outputs:
             return False
         return True
 
-    def write(self, target: pathlib.Path, write: Callable[[pathlib.Path], None]) -> bool:
+    def write(self, target: pathlib.Path, write: Callable[[pathlib.Path], Any]) -> bool:
         """Claim `target` and write it whole: `write(path)` writes a temporary file that then replaces
         `target`. A failure of the file system is reported against the target and gives False."""
         if not self.claim(target):

@@ -28,6 +28,7 @@ class Session:
         self.failures = 0
         # With --out, what would go to standard output is kept here for the output file.
         self.captured: list[str] | None = None
+        self.lines = 0  # lines of output said so far
 
     def fail(self, path: object, error: BaseException | str, block: Sequence[str] | None = None) -> None:
         """A file, block or output that could not be done: said on standard error, counted."""
@@ -36,6 +37,7 @@ class Session:
 
     def say(self, text: str) -> None:
         """A line of the command's output: on standard output (none under --quiet), or kept for --out."""
+        self.lines += 1
         if self.captured is not None:
             self.captured.append(text)
         elif not self.quiet:
