@@ -14,7 +14,7 @@ from kestrel_tools._read_errors import READ_ERRORS
 from kestrel_tools.metadata import MetadataWarning, Triple
 
 __all__ = ["READ_ERRORS", "Triple", "UsageError", "Parser", "command_parser", "parse", "add_block_option", "block_of",
-           "report", "quiet_metadata"]
+           "report", "quiet_warnings"]
 
 # Exit statuses of every command.
 OK, READ_FAILED, USAGE = 0, 1, 2
@@ -70,7 +70,7 @@ def report(path: object, error: BaseException | str) -> None:
 
 
 @contextlib.contextmanager
-def quiet_metadata() -> Iterator[None]:
+def quiet_warnings() -> Iterator[None]:
     """Inside the block, warnings about missing or odd metadata fields are not shown.
 
     The commands show a missing field as empty; a warning per field and file

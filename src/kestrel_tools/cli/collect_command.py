@@ -48,7 +48,7 @@ def run(args: argparse.Namespace) -> int:
     for path, reason in collection.failed:
         session.fail(path, reason_words(reason, path))
     if not len(collection):
-        session.fail(None, "no file could be read; nothing written")
+        session.fail(out, "no file could be read; nothing written")
         return session.status
     try:
         written = outputs.write(out, lambda target: _write(collection, target, suffix))

@@ -27,7 +27,7 @@ from kestrel_tools.cli.grammar import Block, UsageError
 from kestrel_tools.cli.inputs import gather
 from kestrel_tools.cli.messages import reason_words
 from kestrel_tools.cli.outputs import Outputs
-from kestrel_tools.cli.session import Session, quiet_metadata
+from kestrel_tools.cli.session import Session, quiet_warnings
 from kestrel_tools.collection import read_collection
 from kestrel_tools.export import write_csv, write_jcamp, write_netcdf, write_parquet
 from kestrel_tools.metadata import file_info, primary_block
@@ -50,7 +50,7 @@ def run(args: argparse.Namespace) -> int:
     outputs = Outputs(session, args.force)
     if args.out and not outputs.folder(args.out):
         return session.status
-    with quiet_metadata():
+    with quiet_warnings():
         if args.combine:
             for name in args.inputs:
                 combine_folder(session, outputs, args, name)

@@ -27,7 +27,7 @@ import sys
 from collections.abc import Callable
 from typing import NamedTuple, NoReturn
 
-import kestrel
+from kestrel_tools import model
 
 # Exit statuses of every command.
 OK, FAILED, USAGE = 0, 1, 2
@@ -56,18 +56,20 @@ class Command(NamedTuple):
 
 
 def block_argument(values: list[str]) -> Block:
-    """A --block triple, upper-cased; a name the reader does not know is a usage error.
+    """A --block triple, upper-cased; a name no block can have is a usage error.
 
-    The reader checks a request before it opens the file, so asking it about a
-    path that cannot exist tells whether the triple names a block at all.
+    >>> block_argument(["ab", "3d", "none"])
+    ('AB', '3D', 'NONE')
     """
     block = (values[0].upper(), values[1].upper(), values[2].upper())
-    try:
-        kestrel.getOpusData("", block)
-    except ValueError as error:
-        raise UsageError(f"--block {' '.join(values)}: {str(error).split('. ', 1)[0]}") from None
-    except (OSError, kestrel.struct_error):
-        pass
+    name = " ".join(values)
+    if model.block_type(block[0]) is None:
+        raise UsageError(f"--block {name}: {values[0]} is not a data block type; the types are "
+                         + ", ".join(model.BLOCK_TYPES) + " (and each with -CH2 for a second channel)")
+    if block[1] not in ("2D", "3D"):
+        raise UsageError(f"--block {name}: the dimensions are 2D or 3D, not {values[1]}")
+    if block[2] not in model.DERIVATIVES:
+        raise UsageError(f"--block {name}: the derivative is one of {', '.join(model.DERIVATIVES)}, not {values[2]}")
     return block
 
 

@@ -24,7 +24,7 @@ from kestrel_tools.cli.grammar import Block
 from kestrel_tools.cli.inputs import gather, is_pattern
 from kestrel_tools.cli.messages import what_went_wrong
 from kestrel_tools.cli.outputs import Outputs, save_text
-from kestrel_tools.cli.session import Session, quiet_metadata
+from kestrel_tools.cli.session import Session, quiet_warnings
 from kestrel_tools.metadata import file_info, primary_block
 
 # FileInfo fields shown as the file's key metadata.
@@ -40,7 +40,7 @@ def run(args: argparse.Namespace) -> int:
         session.captured = []
     files = gather(session, args.inputs)
     summaries = []
-    with quiet_metadata():
+    with quiet_warnings():
         for path in files:
             summary = file_summary(session, path, args.block)
             if summary is None:

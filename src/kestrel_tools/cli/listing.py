@@ -24,7 +24,7 @@ from kestrel_tools.cli.grammar import Block, UsageError
 from kestrel_tools.cli.images import show_pictures
 from kestrel_tools.cli.inputs import gather
 from kestrel_tools.cli.outputs import Outputs, save_text
-from kestrel_tools.cli.session import Session, quiet_metadata
+from kestrel_tools.cli.session import Session, quiet_warnings
 from kestrel_tools.data import DEMO_FILE
 
 
@@ -42,7 +42,7 @@ def run(args: argparse.Namespace) -> int:
         if not outputs.claim(pathlib.Path(args.out)):
             return session.status
         session.captured = []
-    with quiet_metadata():
+    with quiet_warnings():
         for path in files:
             if args.csv:
                 write_csv(session, outputs, path, args.block, args.out)

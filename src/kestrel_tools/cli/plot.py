@@ -23,7 +23,7 @@ from kestrel_tools.cli.describe import block_summary, sparse_text
 from kestrel_tools.cli.grammar import UsageError
 from kestrel_tools.cli.inputs import gather
 from kestrel_tools.cli.outputs import Outputs
-from kestrel_tools.cli.session import Session, quiet_metadata
+from kestrel_tools.cli.session import Session, quiet_warnings
 from kestrel_tools.metadata import primary_block
 
 FORMATS = (".png", ".pdf", ".svg")
@@ -41,7 +41,7 @@ def run(args: argparse.Namespace) -> int:
     except ImportError as error:
         session.fail(None, str(error))
         return session.status
-    with quiet_metadata():
+    with quiet_warnings():
         for path in files:
             target = (folder / (pathlib.Path(path).name + ".png") if folder is not None
                       else pathlib.Path(args.out or pathlib.Path(path).name + ".png"))

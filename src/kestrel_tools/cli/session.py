@@ -54,12 +54,14 @@ class Session:
 
 
 @contextlib.contextmanager
-def quiet_metadata() -> Iterator[None]:
-    """Inside the block, warnings about missing or odd metadata fields are not shown.
+def quiet_warnings() -> Iterator[None]:
+    """Inside the block, warnings about missing or odd metadata fields, and numpy's
+    about arithmetic on values that are not finite, are not shown.
 
-    The commands show a missing field as empty; a warning per field and file
-    would bury the lines that matter.
+    The commands show a missing field as empty and a NaN as nan; a warning per
+    field and file would bury the lines that matter.
     """
     with warnings.catch_warnings():
         warnings.simplefilter("ignore", MetadataWarning)
+        warnings.filterwarnings("ignore", category=RuntimeWarning, module="numpy")
         yield
