@@ -20,6 +20,8 @@ command -v g++ >/dev/null 2>&1 || need+=(g++)
 command -v cmake >/dev/null 2>&1 || need+=(cmake)
 command -v make >/dev/null 2>&1 || need+=(make)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+# The HTTP server the tests of remote reads start on loopback.
+command -v nginx >/dev/null 2>&1 || [ -x /usr/sbin/nginx ] || need+=(nginx)
 apt_install "${need[@]}"
 
 is_py313() { [ -n "$1" ] && "$1" -c 'import sys; sys.exit(sys.version_info[:2] != (3, 13))' >/dev/null 2>&1; }

@@ -14,6 +14,9 @@ PyObject* native_read_window(PyObject* self, PyObject* const* args, Py_ssize_t n
 // directory(path) -> list of (role, block or None, offset, bytes) (directory_function.cpp).
 PyObject* native_directory(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
 
+// contents(source) -> list of block triples (contents_function.cpp).
+PyObject* native_contents(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
+
 // The module's method table, ending in a sentinel.
 PyMethodDef* native_methods();
 

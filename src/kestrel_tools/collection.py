@@ -20,7 +20,6 @@ from __future__ import annotations
 
 import os
 from collections.abc import Iterable, Sequence
-from datetime import datetime, timezone
 from typing import TYPE_CHECKING, Any, Literal
 
 import numpy as np
@@ -30,6 +29,8 @@ from kestrel_tools._collection_fill import Fill, OnError, check_block, fill_inte
 from kestrel_tools.metadata import FileInfo, Triple, file_info
 from kestrel_tools.progress import Progress, ProgressArg
 from kestrel_tools.sources import PathArg, expand_sources
+from kestrel_tools.tables import collection_frame
+from kestrel_tools.xarray_backend.convert import collection_array
 
 if TYPE_CHECKING:
     import pandas
@@ -74,11 +75,11 @@ class Collection:
     def __repr__(self) -> str:
         return f"<Collection of {len(self.files)} spectra x {self.x.size} points, {len(self.failed)} failed>"
 
-    def to_pandas(self) -> pandas.DataFrame:
-        """One row per file: the metadata columns (FileInfo.as_dict()), then one column per x value."""
-        from kestrel_tools.tables import collection_frame
-
-        return collection_frame(self)
+    def to_pandas(self, layout: Literal["wide", "long"] | None = None) -> pandas.DataFrame:
+        """One row per file: ``file``, the metadata columns (FileInfo.as_dict()
+        without the path), then one column per x value; layout="long" gives one
+        row per value (see kestrel_tools.tables)."""
+        return collection_frame(self, layout)
 
     def to_xarray(self) -> xarray.DataArray:
         """A DataArray of dims ("file", the spectral axis), the metadata as coordinates along "file".
@@ -86,33 +87,7 @@ class Collection:
         The spectral axis is named from the x unit (DXU) as in ``to_xarray`` of
         a result: "wavenumber", "wavelength", ..., "abscissa" when unknown.
         """
-        from kestrel_tools._optional import require
-        from kestrel_tools.xarray_backend.labels import axis_attributes, spectral_axis
-
-        xr = require("xarray", "xarray")
-        info = self.info
-        x_name, units = spectral_axis(info[0].parameters if info else {})
-        coords: dict[str, Any] = {"file": list(self.files), x_name: (x_name, self.x, axis_attributes(x_name, units))}
-        rows = [i.as_dict() for i in info]
-        for key in rows[0] if rows else ():
-            if key != "path":
-                coords[key] = ("file", _coordinate([row[key] for row in rows]))
-        data: xarray.DataArray = xr.DataArray(self.spectra, dims=("file", x_name), coords=coords, name="spectra")
-        return data
-
-
-def _coordinate(values: list[Any]) -> npt.NDArray[Any]:
-    """A metadata column as an array netCDF can hold: missing text is "", a missing number NaN."""
-    present = [v for v in values if v is not None]
-    if present and all(isinstance(v, datetime) for v in present):
-        # datetime64 has no zone: UTC, the one reading every offset agrees on.
-        return np.array([np.datetime64(v.astimezone(timezone.utc).replace(tzinfo=None), "us") if v is not None
-                         else np.datetime64("NaT", "us") for v in values])
-    if present and all(isinstance(v, (int, float)) for v in present):
-        if len(present) == len(values) and all(isinstance(v, int) for v in present):
-            return np.array(values, dtype=np.int64)
-        return np.array([np.nan if v is None else float(v) for v in values], dtype=np.float64)
-    return np.array(["" if v is None else str(v) for v in values], dtype=str)
+        return collection_array(self)
 
 
 def read_collection(sources: PathArg | Iterable[PathArg], block: str | Sequence[str] = "auto", *,

@@ -295,7 +295,8 @@ def _number(params: dict[str, ParamValue], keys: Sequence[str], name: str, field
     return None
 
 
-def _read_parameters(path: str, block: Triple) -> dict[str, ParamValue]:
+def read_parameters(path: str, block: Triple) -> dict[str, ParamValue]:
+    """The parameters of `block` of the file, without its values."""
     # The one place that reads a block's parameters: the native plan reads them
     # without the data.
     from kestrel_tools import _native
@@ -359,4 +360,4 @@ def file_info(path: str | os.PathLike[str], block: Sequence[str] | None = None) 
     blocks = [(b[0], b[1], b[2]) for b in kestrel.listContents(name)]
     chosen = primary_block(name, blocks=blocks) if block is None else (block[0].upper(), block[1].upper(),
                                                                         block[2].upper())
-    return info_from_parameters(name, blocks, chosen, _read_parameters(name, chosen))
+    return info_from_parameters(name, blocks, chosen, read_parameters(name, chosen))

@@ -280,7 +280,8 @@ class KindSpec:
     `dims` in order (SPECTRAL stands for the spectral dimension), `variable`
     the data variable's name, `wide_keys` the key columns of a flat table,
     `along` what the wide table's value columns run along (SPECTRAL or
-    "trace"), `default_layout` the layout a flat file takes by default.
+    "trace"), `default_layout` the layout a flat file takes by default,
+    `noun` what messages call a result of the kind.
     """
 
     dims: tuple[str, ...]
@@ -288,25 +289,25 @@ class KindSpec:
     wide_keys: tuple[str, ...]
     along: str
     default_layout: Literal["wide", "long"]
-    description: str
+    noun: str
 
 
 KINDS: dict[ResultKind, KindSpec] = {
-    "spectrum": KindSpec((SPECTRAL,), "spectrum", (), SPECTRAL, "long", "one spectrum"),
+    "spectrum": KindSpec((SPECTRAL,), "spectrum", (), SPECTRAL, "long", "a single spectrum"),
     "image_map": KindSpec(("y", "x", SPECTRAL), "spectra", ("x", "y"), SPECTRAL, "wide",
-                          "a map of spectra on a grid"),
+                          "an image map"),
     "trace_map": KindSpec(("y", "x", TRACE), "traces", ("x", "y"), TRACE, "wide",
-                          "a map of trace values on a grid"),
+                          "a trace map"),
     "series": KindSpec(("time", SPECTRAL), "spectra", ("time",), SPECTRAL, "wide",
-                       "spectra measured one after another"),
+                       "a time-resolved series"),
     "trace_series": KindSpec(("time", TRACE), "traces", ("time",), TRACE, "wide",
-                             "traces along time"),
+                             "a trace series"),
     "multi_region": KindSpec(("point", SPECTRAL), "spectra", ("region", "x", "y", "start_time"), SPECTRAL,
-                             "wide", "spectra at the points of several map regions"),
+                             "wide", "a multi-region map"),
     "multi_region_trace": KindSpec(("point", TRACE), "traces", ("region", "x", "y"), TRACE, "wide",
-                                   "trace values at the points of several map regions"),
+                                   "a multi-region trace map"),
     "collection": KindSpec(("file", SPECTRAL), "spectra", ("file",), SPECTRAL, "wide",
-                           "one spectrum per file"),
+                           "a Collection"),
 }
 
 
@@ -374,7 +375,7 @@ def layout_of(kind: ResultKind, parameters: Mapping[str, Any], data_type: str | 
     spectral: str | None = None
     if SPECTRAL in spec.dims:
         spectral = unit.dim if unit.dim not in spec.dims else "spectral_" + unit.dim
-    dims = tuple(spectral if d == SPECTRAL else d for d in spec.dims)
+    dims = tuple(spectral if d == SPECTRAL and spectral is not None else d for d in spec.dims)
     coords: dict[str, Axis] = {}
     if spectral is not None:
         coords[spectral] = Axis(spectral, (spectral,), unit.unit or None, unit.label)

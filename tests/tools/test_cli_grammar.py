@@ -90,7 +90,7 @@ def test_a_small_file_claiming_a_huge_map(write, tmp_path, capsys):
 def test_bare_csv_is_the_export_dialect(tmp_path, capsys):
     assert main([str(DEMO_FILE), "--block", "AB", "2D", "NONE", "--csv"]) == 0
     lines = capsys.readouterr().out.splitlines()
-    assert lines[:2] == ["x,value", "3999.6,0.02"]
+    assert lines[:2] == ["wavenumber,value", "3999.6,0.02"]
     out = tmp_path / "ab.csv"
     assert main([str(DEMO_FILE), "--block", "AB", "2D", "NONE", "--csv", "--out", str(out)]) == 0
     assert pathlib.Path(out).read_text().splitlines() == lines

@@ -1,7 +1,9 @@
 """Every subcommand against every kind of bad input: exit status 1, one message shape
 ("kestrel: FILE: what is wrong", no exception class names), and no output half-written or replaced."""
 
+import contextlib
 import importlib
+import io
 import os
 import re
 import shutil
@@ -25,8 +27,9 @@ COMMANDS = {
     "plot": (["plot"], lambda out: ["--out", f"{out}/p.png"], "p.png"),
     "convert": (["convert"], lambda out: ["--to", "csv", "--out", out], "demo.0.csv"),
     "collect": (["collect"], lambda out: ["--out", f"{out}/t.csv", "--no-progress"], "t.csv"),
+    "refs": (["refs"], lambda out: ["--out", f"{out}/refs.json"], "refs.json"),
 }
-WRITES_ALWAYS = ("plot", "convert", "collect")  # the listing and info write only with --out
+WRITES_ALWAYS = ("plot", "convert", "collect", "refs")  # the listing and info write only with --out
 
 CASES = {
     "missing file": lambda d: str(d / "absent.0"),
@@ -61,7 +64,12 @@ def _folder(path, files):
 
 
 def run(argv, user=None):
-    """main(argv) in a forked child (as `user` when given): its status and standard error."""
+    """main(argv): its status and standard error; as `user`, in a forked child."""
+    if user is None:
+        err = io.StringIO()
+        with contextlib.redirect_stderr(err), contextlib.redirect_stdout(io.StringIO()):
+            status = main(argv)
+        return status, err.getvalue()
     with tempfile.TemporaryFile() as err:
         pid = os.fork()
         if pid == 0:  # the child: report through the status only
@@ -114,6 +122,7 @@ def shared_folder():
     shutil.rmtree(folder)
 
 
+@pytest.mark.filterwarnings("ignore:This process:DeprecationWarning")  # the child only runs main
 @pytest.mark.parametrize("command", COMMANDS)
 def test_output_folder_that_cannot_be_written(shared_folder, command):
     before, after, _ = COMMANDS[command]

@@ -174,7 +174,7 @@ def test_pickle_info_tables(tmp_path):
     assert np.array_equal(back.spectra, c.spectra) and back.files == c.files and back.failed == []
     assert [i.operator for i in back.info] == ["op0", "op1", "op2"]
     frame = c.to_pandas()
-    assert list(frame.columns[:3]) == ["path", "block", "acquired"] and frame.shape == (3, 12 + 5)
+    assert list(frame.columns[:3]) == ["file", "block", "acquired"] and frame.shape == (3, 12 + 5)
     assert np.shares_memory(frame[c.x[0]].to_numpy(), c.spectra)
     assert str(frame["acquired"].iloc[0]) == "2020-02-01 09:00:00+00:00"
     array = c.to_xarray()

@@ -106,6 +106,12 @@ def _collect(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--no-progress", action="store_true", help="no progress bar")
 
 
+def _refs(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("--url", metavar="PREFIX", help="where readers find the files: PREFIX + each file's name")
+    parser.add_argument("--storage-option", action="append", default=[], metavar="KEY=VALUE",
+                        help="an fsspec storage option for URL files (repeatable), e.g. anon=true")
+
+
 def _band(text: str) -> tuple[float, float]:
     """"1600:1700" -> (1600.0, 1700.0)."""
     low, sep, high = text.partition(":")
@@ -150,6 +156,8 @@ COMMANDS: dict[str, Command] = {
                        "kestrel convert FILE_OR_DIR ... --to FORMAT", _convert),
     "collect": Command("kestrel_tools.cli.collect_command", "the spectra of many files into one table",
                        "kestrel collect DIR_OR_GLOB ... --out FILE", _collect),
+    "refs": Command("kestrel_tools.cli.refs", "byte-range references that let Zarr readers read the files",
+                    "kestrel refs FILE_OR_URL ... --out JSON", _refs),
 }
 
 # What --out names for each command, for its help.
@@ -160,6 +168,7 @@ _OUT_HELP = {
             "(default: each FILE's name + .png, here)",
     "convert": "the folder for the outputs (default: beside each input)",
     "collect": "the table to write: FILE.csv, FILE.parquet or FILE.nc",
+    "refs": "the JSON file to write (default: standard output)",
 }
 
 
@@ -172,11 +181,12 @@ def build_parser(name: str, description: str = "") -> Parser:
                     epilog=_epilog() if name == "" else None)
     inputs = {"": "*", "collect": "+"}.get(name, "+")
     parser.add_argument("inputs", nargs=inputs, metavar="FILE", help=(
-        "OPUS files, folders (their OPUS files) or quoted glob patterns"
+        ("OPUS files as paths or URLs (s3://, https://, ...)" if name == "refs" else
+         "OPUS files, folders (their OPUS files) or quoted glob patterns")
         + (" (default: the bundled demo file)" if name == "" else "")))
     parser.add_argument("--block", nargs=3, metavar=("TYPE", "DIMS", "DERIV"),
                         help="the data block to use, as listed (e.g. AB 2D NONE); default: "
-                        + ("every block" if name in ("", "info") else "each file's main block"))
+                        + ("every block" if name in ("", "info", "refs") else "each file's main block"))
     parser.add_argument("--out", metavar="PATH", required=name == "collect", help=_OUT_HELP[name])
     parser.add_argument("--force", action="store_true", help="replace outputs that exist")
     talk = parser.add_mutually_exclusive_group()
