@@ -13,6 +13,8 @@ namespace {
 constexpr std::size_t kSmallRead = 16 * 1024;
 constexpr std::uint64_t kBlockSize = 64 * 1024;
 constexpr std::size_t kBlocks = 8;
+// A scattered read is one request of at most this many bytes (more for one large piece).
+constexpr std::size_t kBounceBytes = 8 << 20;
 
 Ref method_or_null(PyObject* object, const char* name) {
   PyObject* found = nullptr;
@@ -115,7 +117,7 @@ Result<std::size_t> FileObjectSource::read_locked(std::uint64_t offset, std::spa
         if (got == 0) {
           const std::uint64_t reached = offset + total + filled;
           if (reached < size_) {
-            PyErr_Format(PyExc_EOFError, "the file ended at byte %llu, before the %llu bytes seek(0, 2) reported",
+            PyErr_Format(PyExc_EOFError, "the file ended at byte %llu, before the %llu bytes it had when opened (shortened meanwhile?)",
                          static_cast<unsigned long long>(reached), static_cast<unsigned long long>(size_));
             throw PyErrAlreadySet{};
           }
@@ -176,7 +178,33 @@ Result<std::size_t> FileObjectSource::read_scatter(std::uint64_t offset, std::sp
     within.push_back({piece.data, n});
     left -= n;
   }
-  return with_gil([&] { return read_locked(offset, within); });
+  if (within.size() == 1) return with_gil([&] { return read_locked(offset, within); });
+  // Each read of a file object may be a request of its own (a remote file has
+  // no cache here): the whole range is read as one, through a bounce buffer
+  // of bounded size, and handed out to the pieces.
+  std::vector<std::byte> bounce;
+  std::size_t total = 0;
+  std::size_t first = 0;
+  while (first < within.size()) {
+    std::size_t last = first;
+    std::size_t bytes = 0;
+    do {
+      bytes += within[last++].size;
+    } while (last < within.size() && bytes + within[last].size <= kBounceBytes);
+    bounce.resize(bytes);
+    const Piece whole{bounce.data(), bytes};
+    KESTREL_TRY(const std::size_t got, with_gil([&] { return read_locked(offset + total, {&whole, 1}); }));
+    std::size_t at = 0;
+    for (std::size_t i = first; i < last && at < got; ++i) {
+      const std::size_t n = std::min(within[i].size, got - at);
+      std::memcpy(within[i].data, bounce.data() + at, n);
+      at += n;
+    }
+    total += got;
+    if (got < bytes) break;
+    first = last;
+  }
+  return total;
 }
 
 std::unique_ptr<ByteSource> object_source(PyObject* object) {

@@ -47,7 +47,9 @@ class FileObjectSource final : public ByteSource {
 
   std::uint64_t size() const override { return size_; }
   Result<std::size_t> read_at(std::uint64_t offset, std::span<std::byte> dst) const override;
-  // Consecutive pieces are one range: one seek, one readinto per piece.
+  // Records a few info areas apart are one request; farther apart, two.
+  std::int64_t bridged_gap() const override { return 4096; }
+  // Consecutive pieces are one range: one seek and one readinto for all of them.
   Result<std::size_t> read_scatter(std::uint64_t offset, std::span<const Piece> pieces) const override;
 
   // A read that failed without the GIL keeps the Python exception here

@@ -91,14 +91,16 @@ def references(source: Source, url: str | None = None, blocks: Iterable[Sequence
             try:
                 with naming_source(source, block):
                     plan = normalise_plan(_native.plan(native, block))
-                _block_refs(refs, group_name(block), plan, block, target)
-                written.append(group_name(block))
-            except Unreferenceable as why:
-                skipped.append({"block": " ".join(block), "reason": str(why)})
             except READ_ERRORS as error:
                 if isinstance(error, OSError) and not isinstance(native, (str, memoryview)):
                     raise  # the source failed, not the block
                 skipped.append({"block": " ".join(block), "reason": f"it cannot be read: {error!r}"})
+                continue
+            try:
+                _block_refs(refs, group_name(block), plan, block, target)
+                written.append(group_name(block))
+            except Unreferenceable as why:
+                skipped.append({"block": " ".join(block), "reason": str(why)})
     refs[".zattrs"] = json.dumps({"source": target, "groups": written, "skipped": skipped})
     return {"version": 1, "refs": refs}
 
@@ -125,7 +127,7 @@ def _block_refs(refs: Refs, group: str, plan: Plan, block: Block, url: str) -> N
     if plan.get("failed_at") is not None:
         raise Unreferenceable(f"the block is damaged: a read of it stops at position {plan.get('failed_at')}")
     labels = labels_of(plan, block, url, acquisition(plan["parameters"]))
-    dims, shape, chunks, runs = _layout(plan, storage, labels.dims)
+    dims, shape, chunks, runs = _layout(plan, storage, labels.stored_dims or labels.dims)
     entries: Refs = {}
     for name, coord in labels.coords.items():
         _inline(entries, f"{group}/{name}", coord)

@@ -2,37 +2,130 @@
 
 Reads the single spectrum of every file into one matrix and writes it with the
 export writers: CSV and Parquet one row per file (its path, then one column per
-x value), netCDF with the files' metadata as coordinates. Failed files are
-listed on stderr. Exit status: 0 all read, 1 a file could not be read, 2 usage.
+x value), netCDF with the files' metadata as coordinates. The collection holds
+the kind of spectrum most files share, on the x axis most of them share
+(--axis same) or interpolated onto a common grid (--axis common, or
+START:STOP:STEP); what it leaves out is said with the option that includes it.
+Failed files are listed on stderr. Exit status: 0 all read, 1 a file could not
+be read or was left out, 2 usage.
 """
 
 from __future__ import annotations
 
 import argparse
+import math
+import os
 import pathlib
+from collections.abc import Sequence
 
+import numpy as np
+import numpy.typing as npt
+
+from kestrel_tools._collection_choice import Excluded, describe_kind
 from kestrel_tools.cli.grammar import UsageError
 from kestrel_tools.cli.inputs import gather
 from kestrel_tools.cli.messages import reason_words
 from kestrel_tools.cli.outputs import Outputs
 from kestrel_tools.cli.session import Session
-from kestrel_tools.collection import Collection, read_collection
+from kestrel_tools.collection import Collection, check_block, read_collection
 
 FORMATS = (".csv", ".parquet", ".nc")
+# An explicit grid longer than this is a typo, not a spectrum.
+MAX_GRID = 10_000_000
 
 
-def _write(collection: Collection, out: pathlib.Path, suffix: str) -> None:
+def parse_axis(text: str) -> str | npt.NDArray[np.float64]:
+    """"same", "common", or the grid START:STOP:STEP (both ends included when the step meets STOP).
+
+    >>> parse_axis("10:4:-2")
+    array([10.,  8.,  6.,  4.])
+
+    Raises ValueError saying what is wrong.
+    """
+    if text in ("same", "common"):
+        return text
+    parts = text.split(":")
+    try:
+        if len(parts) != 3:
+            raise ValueError
+        start, stop, step = (float(p) for p in parts)
+    except ValueError:
+        raise ValueError(f"--axis takes same, common or START:STOP:STEP, not {text!r}") from None
+    if not all(math.isfinite(v) for v in (start, stop, step)) or step == 0 or (stop - start) * step < 0:
+        raise ValueError(f"--axis {text}: STEP must be finite, non-zero and lead from START to STOP")
+    count = math.floor((stop - start) / step * (1 + 1e-12)) + 1
+    if count > MAX_GRID:
+        raise ValueError(f"--axis {text} makes {count} points, more than {MAX_GRID}")
+    return start + np.arange(count) * step
+
+
+def _write(collection: Collection, target: pathlib.Path, suffix: str) -> None:
     from kestrel_tools.export import write_csv, write_netcdf, write_parquet
 
     writers = {".csv": write_csv, ".parquet": write_parquet, ".nc": write_netcdf}
-    writers[suffix](collection, out)
+    writers[suffix](collection, target)
+
+
+def _number(value: float) -> str:
+    """An axis end as people write it: 3998.3, 400, 0.25."""
+    if value == round(value):
+        return str(int(value))
+    return f"{value:.1f}" if abs(value) >= 100 else f"{value:.4g}"
+
+
+def _span(first: float, last: float, unit: str | None) -> str:
+    joint = " to " if min(first, last) < 0 else "-"
+    return f"{_number(first)}{joint}{_number(last)}" + (f" {unit}" if unit else "")
+
+
+def _names(paths: Sequence[str], limit: int = 3) -> str:
+    names = [os.path.basename(p) for p in paths]
+    if len(names) <= limit:
+        return names[0] if len(names) == 1 else ", ".join(names[:-1]) + " and " + names[-1]
+    return ", ".join(names[:limit]) + f" and {len(names) - limit} more"
+
+
+def advice(collection: Collection, total: int) -> list[str]:
+    """What was left out for its kind or axis, and the option that includes it."""
+    lines: list[str] = []
+    if not len(collection) or not collection.x.size:
+        return lines
+    held = describe_kind((collection.y_kind or "", collection.x_unit))[1]
+    span = _span(collection.x[0], collection.x[-1], collection.x_unit)
+    by_kind: dict[tuple[str, tuple[str, str | None]], list[Excluded]] = {}
+    axes: list[Excluded] = []
+    for e in collection.excluded:
+        if e.why == "kind":
+            by_kind.setdefault((" ".join(e.block), e.kind), []).append(e)
+        elif e.why == "axis":
+            axes.append(e)
+    of_kind = len(collection) + len(axes)
+    if by_kind:
+        parts = []
+        for (block, other), files in by_kind.items():
+            one, many = describe_kind(other)
+            several = len(files) > 1
+            parts.append(f"{_names([e.path for e in files])} {'are' if several else 'is'} {many if several else one}"
+                         f": use --block {block} to collect {many}")
+        lines.append(f"{of_kind} of {total} files are {held}{'' if axes else ' on ' + span}; " + "; ".join(parts))
+    if axes:
+        e = axes[0]
+        lines.append(f"{len(collection)} of {of_kind} {held} share {collection.x.size} points on {span}; "
+                     f"{_names([e.path for e in axes])} {'are' if len(axes) > 1 else 'is'} on other axes "
+                     f"(e.g. {e.axis[0]} points on {_span(e.axis[1], e.axis[2], e.kind[1])}): "
+                     "use --axis common to interpolate onto the range all files cover")
+    return lines
 
 
 def run(args: argparse.Namespace) -> int:
     out = pathlib.Path(args.out)
-    suffix = out.suffix.lower()
-    if suffix not in FORMATS:
+    if out.suffix.lower() not in FORMATS:
         raise UsageError(f"--out must end in {', '.join(FORMATS)}: {args.out}")
+    try:
+        axis = parse_axis(args.axis)
+        check_block(args.block or "auto")
+    except ValueError as error:
+        raise UsageError(str(error)) from None
     session = Session(args)
     outputs = Outputs(session, args.force)
     if not outputs.claim(out):
@@ -40,18 +133,26 @@ def run(args: argparse.Namespace) -> int:
     paths = gather(session, args.inputs, recursive=args.recursive, every_file=True)
     if not paths:
         return session.status
+    where = args.inputs[0] if len(args.inputs) == 1 else "collect"
     try:
-        collection = read_collection(paths, args.block or "auto", workers=args.workers,
+        collection = read_collection(paths, args.block or "auto", axis=axis, workers=args.workers,
                                      progress=not (args.no_progress or session.quiet))
-    except ValueError as error:  # a block no file can be read as
-        raise UsageError(str(error)) from None
+    except ValueError as error:  # files that share no x range
+        session.fail(where, error)
+        return session.status
+    excluded = {e.path for e in collection.excluded if e.why in ("kind", "axis")}
     for path, reason in collection.failed:
-        session.fail(path, reason_words(reason, path))
+        if path in excluded:  # said below, with the option that includes them
+            session.failures += 1
+        else:
+            session.fail(path, reason_words(reason, path))
+    for line in advice(collection, len(paths)):
+        session.fail(where, line, count=False)
     if not len(collection):
         session.fail(out, "no file could be read; nothing written")
         return session.status
     try:
-        written = outputs.write(out, lambda target: _write(collection, target, suffix))
+        written = outputs.write(out, lambda target: _write(collection, target, out.suffix.lower()))
     except (ImportError, ValueError) as error:
         session.fail(out, error)
         return session.status

@@ -101,6 +101,9 @@ def _convert(parser: argparse.ArgumentParser) -> None:
 
 
 def _collect(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("--axis", default="same", metavar="same|common|START:STOP:STEP",
+                        help="same: the x axis most files share (default); common: interpolate onto the range "
+                             "all files cover at the finest spacing; START:STOP:STEP: interpolate onto that grid")
     parser.add_argument("--recursive", action="store_true", help="read the subfolders of folders too")
     parser.add_argument("--workers", type=_positive, default=None, help="reading threads (default: CPU count)")
     parser.add_argument("--no-progress", action="store_true", help="no progress bar")

@@ -42,7 +42,7 @@ def run(args: argparse.Namespace) -> int:
     summaries = []
     with quiet_warnings():
         for path in files:
-            summary = file_summary(session, path, args.block)
+            summary = file_summary(path, args.block, session)
             if summary is None:
                 continue
             if args.json:
@@ -61,8 +61,12 @@ def run(args: argparse.Namespace) -> int:
     return session.status
 
 
-def file_summary(session: Session, path: str, only: Block | None = None) -> dict[str, Any] | None:
-    """Everything `kestrel info` shows of one file; None (reported) when the file cannot be read."""
+def file_summary(path: str, only: Block | None = None, session: Session | None = None) -> dict[str, Any] | None:
+    """Everything `kestrel info` shows of one file (all blocks, or `only` that one), as JSON-ready values
+    but for floats that are not finite; None when the file cannot be read. Failures are reported
+    through `session` (by default on standard error)."""
+    if session is None:
+        session = Session(argparse.Namespace())
     try:
         if not kestrel.isOpusFile(path):
             session.fail(path, "not an OPUS file")
@@ -79,11 +83,12 @@ def file_summary(session: Session, path: str, only: Block | None = None) -> dict
     said: set[str] = set()
     for entry in blocks:
         if "error" in entry:
+            failure = entry.pop("exception")
             if entry["error"] in said:  # a cut that every block meets is said once
                 session.failures += 1
             else:
                 said.add(entry["error"])
-                session.fail(path, entry["exception"], entry["block"])
+                session.fail(path, failure, entry["block"])
     summary: dict[str, Any] = {"file": os.path.abspath(path), "size": size}
     try:
         primary: Block | None = primary_block(path)

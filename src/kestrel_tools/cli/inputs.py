@@ -17,7 +17,7 @@ from collections.abc import Iterable
 import kestrel
 
 from kestrel_tools.cli.session import Session
-from kestrel_tools.sources import expand_sources
+from kestrel_tools.sources import find_files
 
 
 def is_pattern(source: str) -> bool:
@@ -42,10 +42,14 @@ def gather(session: Session, sources: Iterable[str], *, recursive: bool = False,
     files: list[str] = []
     for source in sources:
         try:
-            found = expand_sources(source, recursive=recursive)
+            found, passed_over = find_files(source, recursive=recursive)
         except OSError as error:  # a folder that cannot be listed
             session.fail(source, error)
             continue
+        if passed_over:
+            names = ", ".join(os.path.basename(p) for p in passed_over[:3]) + (", ..." if len(passed_over) > 3 else "")
+            session.note(source, f"passed over {len(passed_over)} entries that are not regular files ({names}); "
+                                 "name a FIFO explicitly to read it")
         if os.path.isdir(source):
             if not every_file:
                 found = [path for path in found if _looks_opus(path)]

@@ -30,10 +30,13 @@ class Session:
         self.captured: list[str] | None = None
         self.lines = 0  # lines of output said so far
 
-    def fail(self, path: object, error: BaseException | str, block: Sequence[str] | None = None) -> None:
-        """A file, block or output that could not be done: said on standard error, counted."""
+    def fail(self, path: object, error: BaseException | str, block: Sequence[str] | None = None, *,
+             count: bool = True) -> None:
+        """A file, block or output that could not be done: said on standard error (even under
+        --quiet) and counted, unless `count` is False (a failure already counted, said in other words)."""
         report(path, error, block, verbose=self.verbose)
-        self.failures += 1
+        if count:
+            self.failures += 1
 
     def say(self, text: str) -> None:
         """A line of the command's output: on standard output (none under --quiet), or kept for --out."""
