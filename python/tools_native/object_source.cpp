@@ -13,8 +13,8 @@ namespace {
 constexpr std::size_t kSmallRead = 16 * 1024;
 constexpr std::uint64_t kBlockSize = 64 * 1024;
 constexpr std::size_t kBlocks = 8;
-// A scattered read is one request of at most this many bytes (more for one large piece).
-constexpr std::size_t kBounceBytes = 8 << 20;
+// The most one read() call is asked for: what it returns is held in memory at once.
+constexpr std::size_t kReadBytes = 16 << 20;
 
 Ref method_or_null(PyObject* object, const char* name) {
   PyObject* found = nullptr;
@@ -85,47 +85,75 @@ bool FileObjectSource::restore_error() const {
 Result<std::size_t> FileObjectSource::read_locked(std::uint64_t offset, std::span<const Piece> pieces) const {
   try {
     Ref at = Ref::check(PyObject_CallFunction(seek_.get(), "K", static_cast<unsigned long long>(offset)));
+    // One piece is read into place; several by read(), whose bytes are handed
+    // out across them, so that a remote file sends the range in one request.
+    const bool into = readinto_ && (pieces.size() == 1 || !read_);
     std::size_t total = 0;
-    for (const Piece& piece : pieces) {
-      std::size_t filled = 0;
-      while (filled < piece.size) {
-        const std::size_t want = piece.size - filled;
-        std::size_t got = 0;
-        if (readinto_) {
-          Ref view = Ref::check(PyMemoryView_FromMemory(reinterpret_cast<char*>(piece.data + filled),
-                                                        static_cast<Py_ssize_t>(want), PyBUF_WRITE));
-          Ref n = Ref::check(PyObject_CallOneArg(readinto_.get(), view.get()));
-          // Nothing may keep the memory once the call returned.
-          Ref released = Ref::check(PyObject_CallMethod(view.get(), "release", nullptr));
-          if (n.get() == Py_None) {
-            PyErr_SetString(PyExc_BlockingIOError, "readinto() returned None: the file has no data ready");
-            throw PyErrAlreadySet{};
-          }
-          got = static_cast<std::size_t>(as_position(n.get(), "readinto()"));
-        } else {
-          Ref chunk = Ref::check(PyObject_CallFunction(read_.get(), "n", static_cast<Py_ssize_t>(want)));
-          Py_buffer data{};
-          check_status(PyObject_GetBuffer(chunk.get(), &data, PyBUF_SIMPLE));
-          got = static_cast<std::size_t>(data.len);
-          if (got <= want) std::memcpy(piece.data + filled, data.buf, got);
-          PyBuffer_Release(&data);
-        }
-        if (got > want) {
-          PyErr_Format(PyExc_OSError, "the file object returned %zu bytes where %zu were asked for", got, want);
+    std::size_t index = 0;    // the piece being filled
+    std::size_t done_in = 0;  // its bytes already there
+    std::size_t left = 0;
+    for (const Piece& piece : pieces) left += piece.size;
+    while (left > 0) {
+      const Piece& piece = pieces[index];
+      std::size_t got = 0;
+      std::size_t want = 0;
+      if (into) {
+        want = piece.size - done_in;
+        Ref view = Ref::check(PyMemoryView_FromMemory(reinterpret_cast<char*>(piece.data + done_in),
+                                                      static_cast<Py_ssize_t>(want), PyBUF_WRITE));
+        Ref n = Ref::check(PyObject_CallOneArg(readinto_.get(), view.get()));
+        // Nothing may keep the memory once the call returned.
+        Ref released = Ref::check(PyObject_CallMethod(view.get(), "release", nullptr));
+        if (n.get() == Py_None) {
+          PyErr_SetString(PyExc_BlockingIOError, "readinto() returned None: the file has no data ready");
           throw PyErrAlreadySet{};
         }
-        if (got == 0) {
-          const std::uint64_t reached = offset + total + filled;
-          if (reached < size_) {
-            PyErr_Format(PyExc_EOFError, "the file ended at byte %llu, before the %llu bytes it had when opened (shortened meanwhile?)",
-                         static_cast<unsigned long long>(reached), static_cast<unsigned long long>(size_));
-            throw PyErrAlreadySet{};
-          }
-          return total + filled;
+        got = static_cast<std::size_t>(as_position(n.get(), "readinto()"));
+        if (got > want) {
+          PyErr_Format(PyExc_OSError, "readinto() reported %zu bytes where %zu were asked for", got, want);
+          throw PyErrAlreadySet{};
         }
-        filled += got;
+      } else {
+        want = std::min(left, kReadBytes);
+        Ref chunk = Ref::check(PyObject_CallFunction(read_.get(), "n", static_cast<Py_ssize_t>(want)));
+        Py_buffer data{};
+        check_status(PyObject_GetBuffer(chunk.get(), &data, PyBUF_SIMPLE));
+        got = static_cast<std::size_t>(data.len);
+        for (std::size_t copied = 0; copied < got && got <= want;) {
+          const std::size_t n = std::min(got - copied, pieces[index].size - done_in);
+          std::memcpy(pieces[index].data + done_in, static_cast<const std::byte*>(data.buf) + copied, n);
+          copied += n;
+          done_in += n;
+          if (done_in == pieces[index].size && index + 1 < pieces.size()) {
+            ++index;
+            done_in = 0;
+          }
+        }
+        PyBuffer_Release(&data);
+        if (got > want) {
+          PyErr_Format(PyExc_OSError, "read() returned %zu bytes where %zu were asked for", got, want);
+          throw PyErrAlreadySet{};
+        }
       }
-      total += filled;
+      if (got == 0) {
+        const std::uint64_t reached = offset + total;
+        if (reached < size_) {
+          PyErr_Format(PyExc_EOFError, "the file ended at byte %llu, before the %llu bytes it had when opened "
+                       "(shortened meanwhile?)", static_cast<unsigned long long>(reached),
+                       static_cast<unsigned long long>(size_));
+          throw PyErrAlreadySet{};
+        }
+        break;
+      }
+      total += got;
+      left -= got;
+      if (into) {
+        done_in += got;
+        if (done_in == piece.size && index + 1 < pieces.size()) {
+          ++index;
+          done_in = 0;
+        }
+      }
     }
     return total;
   } catch (const PyErrAlreadySet&) {
@@ -178,33 +206,7 @@ Result<std::size_t> FileObjectSource::read_scatter(std::uint64_t offset, std::sp
     within.push_back({piece.data, n});
     left -= n;
   }
-  if (within.size() == 1) return with_gil([&] { return read_locked(offset, within); });
-  // Each read of a file object may be a request of its own (a remote file has
-  // no cache here): the whole range is read as one, through a bounce buffer
-  // of bounded size, and handed out to the pieces.
-  std::vector<std::byte> bounce;
-  std::size_t total = 0;
-  std::size_t first = 0;
-  while (first < within.size()) {
-    std::size_t last = first;
-    std::size_t bytes = 0;
-    do {
-      bytes += within[last++].size;
-    } while (last < within.size() && bytes + within[last].size <= kBounceBytes);
-    bounce.resize(bytes);
-    const Piece whole{bounce.data(), bytes};
-    KESTREL_TRY(const std::size_t got, with_gil([&] { return read_locked(offset + total, {&whole, 1}); }));
-    std::size_t at = 0;
-    for (std::size_t i = first; i < last && at < got; ++i) {
-      const std::size_t n = std::min(within[i].size, got - at);
-      std::memcpy(within[i].data, bounce.data() + at, n);
-      at += n;
-    }
-    total += got;
-    if (got < bytes) break;
-    first = last;
-  }
-  return total;
+  return with_gil([&] { return read_locked(offset, within); });
 }
 
 std::unique_ptr<ByteSource> object_source(PyObject* object) {

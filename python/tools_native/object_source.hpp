@@ -5,9 +5,9 @@
 // lifetime, and no byte is copied but into the result.
 //
 // A binary file object (seek, and readinto or read) is read range by range:
-// each range the reader asks for becomes one seek and as many readinto calls
-// as the object needs to deliver it, so a window of a remote file fetches
-// about the window's bytes. Reads made without the GIL take it only around
+// each range the reader asks for becomes one seek and as many readinto (or,
+// for a range that fills several places, read) calls as the object needs to
+// deliver it, so a window of a remote file fetches about the window's bytes. Reads made without the GIL take it only around
 // those calls. Field-sized reads (the directory, parameter blocks, tables) go
 // through a few cached blocks, so planning makes a handful of calls, not one
 // per field.
@@ -49,7 +49,9 @@ class FileObjectSource final : public ByteSource {
   Result<std::size_t> read_at(std::uint64_t offset, std::span<std::byte> dst) const override;
   // Records a few info areas apart are one request; farther apart, two.
   std::int64_t bridged_gap() const override { return 4096; }
-  // Consecutive pieces are one range: one seek and one readinto for all of them.
+  // Scattered reads gather many records: fewer requests.
+  std::size_t scatter_pieces() const override { return 1 << 16; }
+  // Consecutive pieces are one range: one seek and one read() for all of them.
   Result<std::size_t> read_scatter(std::uint64_t offset, std::span<const Piece> pieces) const override;
 
   // A read that failed without the GIL keeps the Python exception here

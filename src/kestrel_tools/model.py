@@ -38,7 +38,8 @@ from typing import Any, Literal
 __all__ = [
     "BLOCK_TYPES", "KINDS", "MAP_UNIT", "VALUE_COLUMN", "X_UNITS",
     "Axis", "BlockType", "KindSpec", "Layout", "ResultKind", "ValueKind", "XUnit",
-    "block_rank", "block_type", "is_reference", "layout_of", "ranked_blocks", "value_kind", "x_unit",
+    "block_rank", "block_type", "is_reference", "layout_of", "ranked_blocks", "result_title", "value_kind",
+    "x_unit",
 ]
 
 ResultKind = Literal["spectrum", "image_map", "trace_map", "series", "trace_series", "multi_region",
@@ -400,3 +401,14 @@ def layout_of(kind: ResultKind, parameters: Mapping[str, Any], data_type: str | 
     along = spectral if spec.along == SPECTRAL and spectral is not None else spec.along
     return Layout(kind, dims, coords, spec.variable, value, unit, spectral, spec.wide_keys, along,
                   spec.default_layout)
+
+
+def result_title(parameters: Mapping[str, Any], block: Sequence[str]) -> str:
+    """The title of a result in plots and listings: its sample name (SNM) and its block.
+
+    >>> result_title({"SNM": "PS bead"}, ("AB", "3D", "NONE")), result_title({}, ("SSC", "2D", "NONE"))
+    ('PS bead (AB 3D NONE)', 'SSC 2D NONE')
+    """
+    name = " ".join(str(part) for part in block[:3])
+    sample = parameters.get("SNM")
+    return f"{sample.strip()} ({name})" if isinstance(sample, str) and sample.strip() else name

@@ -140,8 +140,8 @@ def _block_refs(refs: Refs, group: str, plan: Plan, block: Block, url: str) -> N
     entries[f"{variable}/.zarray"] = _zarray(shape, chunks, "<f4")
     entries[f"{variable}/.zattrs"] = json.dumps({"_ARRAY_DIMENSIONS": list(dims), **attrs})
     keys, offsets, lengths = runs
-    for key, offset, length in zip(keys, offsets.tolist(), lengths.tolist()):
-        entries[f"{variable}/{key}"] = [url, offset, length]
+    entries.update(zip([f"{variable}/{key}" for key in keys],
+                       [[url, offset, length] for offset, length in zip(offsets.tolist(), lengths.tolist())]))
     entries[f"{group}/.zgroup"] = json.dumps({"zarr_format": 2})
     entries[f"{group}/.zattrs"] = json.dumps({k: v for k, v in labels.attrs.items() if k in FILE_ATTRS})
     refs.update(entries)
@@ -169,15 +169,10 @@ def _check_inside(offsets: NDArray[np.int64], length: int, storage: Mapping[str,
         raise Unreferenceable("the file ends inside a record: the reader repeats its first value over the row")
 
 
-def _keys(shape: tuple[int, ...], chunk_index: NDArray[np.int64], axis_count: int) -> list[str]:
-    """Zarr chunk keys for chunks numbered along the first `axis_count` axes (C order), the rest 0."""
-    idx = np.unravel_index(chunk_index, shape[:axis_count])
-    tail = ".0" * (len(shape) - axis_count)
-    columns = [a.astype(str) for a in idx]
-    keys = columns[0]
-    for c in columns[1:]:
-        keys = np.char.add(np.char.add(keys, "."), c)
-    return [k + tail for k in keys.tolist()]
+def _keys(shape: tuple[int, ...], count: int) -> list[str]:
+    """Zarr chunk keys of the first `count` cells of a (rows, columns, depth) grid, one chunk per cell."""
+    columns = shape[1]
+    return [f"{i // columns}.{i % columns}.0" for i in range(count)]
 
 
 def _layout(plan: Plan, storage: Mapping[str, Any],
@@ -215,7 +210,7 @@ def _layout(plan: Plan, storage: Mapping[str, Any],
             # Spectra back to back: a whole row of the map is one run.
             return (dims, shape, (1, nx, max(depth, 1)),
                     ([f"{r}.0.0" for r in range(ny)], offsets[::nx].copy(), np.full(ny, row_bytes, np.int64)))
-        return dims, shape, (1, 1, max(depth, 1)), (_keys(shape, np.arange(count), 2), offsets,
+        return dims, shape, (1, 1, max(depth, 1)), (_keys(shape, count), offsets,
                                                    np.full(count, 4 * depth, np.int64))
     if kind in ("series", "trace_series"):
         rows, width = shape

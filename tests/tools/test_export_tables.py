@@ -208,3 +208,39 @@ def test_subclasses_of_results_count_as_their_base_and_other_objects_are_refused
     call(Spectrum(y=cube(3), **{**BASE, "dimension": "2D"}), *args)
     with pytest.raises(TypeError):
         call(np.zeros(3), *args)
+
+
+SAMPLES = __import__("pathlib").Path(__file__).resolve().parents[3] / "shared" / "opus-samples"
+
+
+@pytest.mark.skipif(not SAMPLES.is_dir(), reason="no sample files")
+@pytest.mark.parametrize("name, block", [("pictures/peach_juice.0", ("REFL", "2D", "NONE")),
+                                         ("opusreader2/issue82_Opus_test.0", ("AB", "2D", "NONE")),
+                                         ("ramanchada2/test_opus.0", ("RAM", "2D", "NONE"))])
+@pytest.mark.parametrize("layout", ["long", "wide"])
+def test_a_real_spectrum_in_parquet_is_no_larger_than_its_csv(tmp_path, name, block, layout):
+    r = kestrel.getOpusData(str(SAMPLES / name), block)
+    write_csv(r, tmp_path / "s.csv")
+    write_parquet(r, tmp_path / "s.parquet", layout=layout)
+    assert (tmp_path / "s.parquet").stat().st_size <= (tmp_path / "s.csv").stat().st_size
+    table = pq.read_table(tmp_path / "s.parquet")
+    values = table.column("value").combine_chunks()
+    np.testing.assert_array_equal(np.asarray(values.flatten() if layout == "wide" else values), r.y)
+
+
+EMPTY = [
+    kestrel.SingleDataReturn(y=np.zeros(0, np.float32), **{**BASE, "dimension": "2D", "x": np.zeros(0)}),
+    kestrel.MultiRegionDataReturn([], **BASE),
+    kestrel.MultiRegionTRCDataReturn([], [region("a", 2, 0, times=False)], **BASE),
+    kestrel.ImageTRCDataReturn(np.array([1.0]), np.array([2.0]), [], np.zeros((1, 1, 0), np.float32), **BASE),
+]
+
+
+@pytest.mark.parametrize("result", EMPTY, ids=["no points", "no regions", "no traces", "map of no traces"])
+def test_results_without_values_write_in_every_layout(tmp_path, result):
+    """No rows or no columns: each writer still makes a file that reads back with the right columns."""
+    for layout in ("wide", "long"):
+        write_parquet(result, tmp_path / "e.parquet", layout=layout)
+        write_csv(result, tmp_path / "e.csv", layout=layout)
+        assert pq.read_table(tmp_path / "e.parquet").column_names[-1] == "value"
+    write_netcdf(result, tmp_path / "e.nc")

@@ -29,7 +29,7 @@ def test_type_checkers_see_every_public_name():
     from kestrel_tools import _EXPORTS
 
     seen = dict(_type_checking_imports(ast.parse((PACKAGE / "__init__.py").read_text())))
-    assert seen == _EXPORTS
+    assert {name: module for name, module in seen.items() if not name.startswith("_")} == _EXPORTS
 
 
 WRONG_CALLS = """\

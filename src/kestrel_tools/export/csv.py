@@ -38,15 +38,26 @@ def write_csv(data: Any, path: PathLike, *, layout: Layout | None = None) -> Non
     >>> out.read_text().splitlines()[:2]
     ['wavenumber,value', '3999.6,0.02']
     """
+    lines = csv_lines(data, layout=layout)
+    with replacing(path) as temporary, open(temporary, "w", encoding="utf-8", newline="") as out:
+        for block in lines:
+            out.write(block)
+
+
+def csv_lines(data: Any, *, layout: Layout | None = None) -> Iterator[str]:
+    """The text of `write_csv`, in slices of many lines each (for a stream such as standard output).
+
+    >>> import kestrel, kestrel_tools
+    >>> r = kestrel.getOpusData(str(kestrel_tools.DEMO_FILE), ("AB", "2D", "NONE"))
+    >>> "".join(csv_lines(r)).splitlines()[:2]
+    ['wavenumber,value', '3999.6,0.02']
+    """
     table = flat_table(data)
     if layout is None:
         layout = table.layout.default_layout
     if layout not in ("wide", "long"):
         raise ValueError(f"layout must be 'wide' or 'long', not {layout!r}")
-    lines = _wide_lines(table) if layout == "wide" else _long_lines(table)
-    with replacing(path) as temporary, open(temporary, "w", encoding="utf-8", newline="") as out:
-        for block in lines:
-            out.write(block)
+    return _wide_lines(table) if layout == "wide" else _long_lines(table)
 
 
 def _axis_text(table: FlatTable) -> list[str]:

@@ -92,19 +92,25 @@ def _long_table(pa: Any, flat: FlatTable) -> Any:
 
 def _wide_table(pa: Any, flat: FlatTable) -> Any:
     rows, width = flat.shape
-    values = np.ascontiguousarray(flat.values, dtype=np.float32).reshape(-1)
+    values = pa.array(np.ascontiguousarray(flat.values, dtype=np.float32).reshape(-1), pa.float32())
     columns: dict[str, Any] = dict(flat.keys)
-    # The axis once, in the first row; a table without rows has nowhere to keep it.
     if flat.axis.dtype == object:
-        axis_type = pa.list_(pa.string(), width)
-        axis_values = pa.array([str(a) for a in flat.axis], pa.string())
+        axis = pa.array([str(a) for a in flat.axis], pa.string())
     else:
-        axis_type = pa.list_(pa.float64(), width)
-        axis_values = pa.array(np.asarray(flat.axis, np.float64))
-    first = pa.FixedSizeListArray.from_arrays(axis_values, type=axis_type)
-    columns[flat.along] = pa.concat_arrays([first, pa.nulls(rows - 1, axis_type)]) if rows else pa.nulls(0, axis_type)
-    columns[model.VALUE_COLUMN] = pa.FixedSizeListArray.from_arrays(pa.array(values, pa.float32()), width)
+        axis = pa.array(np.asarray(flat.axis, np.float64))
+    # The axis once, in the first row; a table without rows has nowhere to keep it.
+    first = _lists(pa, axis, 1, width)
+    columns[flat.along] = pa.concat_arrays([first, pa.nulls(rows - 1, first.type)]) if rows else pa.nulls(0, first.type)
+    columns[model.VALUE_COLUMN] = _lists(pa, values, rows, width)
     return _table(pa, columns, flat)
+
+
+def _lists(pa: Any, flat_values: Any, rows: int, width: int) -> Any:
+    """`rows` lists of `width` values each: fixed-size lists, or (Arrow has no
+    fixed-size list of 0 values) empty variable-size lists."""
+    if width:
+        return pa.FixedSizeListArray.from_arrays(flat_values, width)
+    return pa.ListArray.from_arrays(pa.array(np.zeros(rows + 1, np.int32)), flat_values)
 
 
 def _description(data: Any, flat: FlatTable, layout: str) -> dict[str, Any]:
