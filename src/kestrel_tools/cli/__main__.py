@@ -11,38 +11,7 @@ import importlib
 import os
 import sys
 
-<<<<<<< HEAD
 from kestrel_tools.cli.grammar import COMMANDS, OK, UsageError, parse_command, usage_error
-=======
-from kestrel_tools.data import DEMO_FILE
-from kestrel_tools.cli.export import write_csv
-from kestrel_tools.cli.images import show_pictures
-from kestrel_tools._read_errors import READ_ERRORS
-from kestrel_tools.cli.listing import NotOpusFile, print_block, print_listing
-
-
-def build_parser() -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(
-        prog="kestrel", description="Look inside OPUS spectroscopy files.",
-        epilog="subcommands: " + ", ".join(f"kestrel {name} ..." for name in SUBCOMMANDS)
-        + " (each with --help)")
-    parser.add_argument("file", nargs="?", help="an OPUS file (default: the bundled demo file)")
-    parser.add_argument("--block", nargs=3, metavar=("TYPE", "DIMS", "DERIV"),
-                        help="one data block, as listed (e.g. AB 2D NONE)")
-    parser.add_argument("--csv", action="store_true", help="with --block: write the spectrum as CSV (its x axis, then value) to standard output")
-    parser.add_argument("--save-images", metavar="DIR", help="write each picture of the file to DIR")
-    return parser
-
-
-# subcommand -> the module whose main(argv) -> int runs it
-SUBCOMMANDS: dict[str, str] = {
-    "collect": "kestrel_tools.cli.collect_command",
-    "convert": "kestrel_tools.cli.convert",
-    "plot": "kestrel_tools.cli.plot",
-    "info": "kestrel_tools.cli.info",
-    "refs": "kestrel_tools.cli.refs",
-}
->>>>>>> main
 
 
 def main(argv: list[str] | None = None) -> int:
