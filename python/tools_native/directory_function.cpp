@@ -1,11 +1,12 @@
-// directory(path) -> list: where each block of the file lies and what it holds.
+// directory(source) -> list: where each block of the file lies and what it holds.
 #include "container/contents.hpp"
 #include "container/directory.hpp"
 #include "io/cursor.hpp"
 #include "py/entry.hpp"
 #include "py/errors.hpp"
-#include "py/opened_file.hpp"
 #include "tools_native/native_functions.hpp"
+#include "tools_native/object_source.hpp"
+#include "tools_native/planned_read.hpp"
 
 namespace kestrel::py {
 
@@ -48,20 +49,22 @@ Ref directory_impl(PyObject* const* args, Py_ssize_t nargs) {
     PyErr_SetString(PyExc_TypeError, "directory(path) takes exactly 1 argument");
     throw PyErrAlreadySet{};
   }
-  OpenedFile file(args[0]);
-  Cursor cursor(file.source());
-  const bool opus = unwrap(is_opus(cursor));
-  if (!opus) {
-    PyErr_SetString(PyExc_ValueError, "Can't process a non-Opus file");
-    throw PyErrAlreadySet{};
-  }
-  const Directory directory = unwrap(read_directory(cursor));
+  PlannedRead read;
+  open_source(args[0], read);
+  const ByteSource& source = read.source();
+  Cursor cursor(source);
+  Result<bool> opus = is_opus(cursor);
+  if (restore_source_error(source)) throw PyErrAlreadySet{};
+  if (!unwrap(std::move(opus))) throw CoreFailure{Error::value("Can't process a non-Opus file")};
+  Result<Directory> directory = read_directory(cursor);
+  if (restore_source_error(source)) throw PyErrAlreadySet{};
+  const Directory listed = unwrap(std::move(directory));
+  read.close();
   Ref list = Ref::check(PyList_New(0));
-  for (const DirectoryEntry& entry : directory) {
+  for (const DirectoryEntry& entry : listed) {
     Ref item = entry_tuple(entry);
     check_status(PyList_Append(list.get(), item.get()));
   }
-  file.close();
   return list;
 }
 

@@ -21,7 +21,7 @@ if TYPE_CHECKING:
     # names load on first use (below), so importing the package stays cheap.
     # "name as name" marks each as exported. Keep this list and _EXPORTS in
     # step (a test checks it).
-    from kestrel_tools import _native as _native  # the private extension: untyped, Any
+    from kestrel_tools import _native as _native  # type: ignore[attr-defined]  # untyped extension
     from kestrel_tools.collection import (
         Collection as Collection,
         read_collection as read_collection,

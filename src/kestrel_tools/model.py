@@ -282,7 +282,8 @@ class KindSpec:
     the data variable's name, `wide_keys` the key columns of a flat table,
     `along` what the wide table's value columns run along (SPECTRAL or
     "trace"), `default_layout` the layout a flat file takes by default,
-    `noun` what messages call a result of the kind.
+    `noun` what messages call a result of the kind, `stored` the order of the
+    dimensions in the result's own array when it differs from `dims`.
     """
 
     dims: tuple[str, ...]
@@ -291,6 +292,7 @@ class KindSpec:
     along: str
     default_layout: Literal["wide", "long"]
     noun: str
+    stored: tuple[str, ...] = ()
 
 
 KINDS: dict[ResultKind, KindSpec] = {
@@ -302,7 +304,7 @@ KINDS: dict[ResultKind, KindSpec] = {
     "series": KindSpec(("time", SPECTRAL), "spectra", ("time",), SPECTRAL, "wide",
                        "a time-resolved series"),
     "trace_series": KindSpec(("time", TRACE), "traces", ("time",), TRACE, "wide",
-                             "a trace series"),
+                             "a trace series", stored=(TRACE, "time")),
     "multi_region": KindSpec(("point", SPECTRAL), "spectra", ("region", "x", "y", "start_time"), SPECTRAL,
                              "wide", "a multi-region map"),
     "multi_region_trace": KindSpec(("point", TRACE), "traces", ("region", "x", "y"), TRACE, "wide",
@@ -315,12 +317,15 @@ KINDS: dict[ResultKind, KindSpec] = {
 @dataclass(frozen=True)
 class Axis:
     """A coordinate: its name, the dimensions it runs along, its unit text
-    (None when it has none) and its label."""
+    (None when it has none), its label, and where its values come from: an
+    entry of the block's plan ("x", "mapX", "z", "labels", ...; "regions.NAME"
+    for a field of every region, stacked) or "files" for a Collection."""
 
     name: str
     dims: tuple[str, ...]
     unit: str | None
     label: str
+    source: str = ""
 
     @property
     def title(self) -> str:
@@ -343,6 +348,7 @@ class Layout:
     wide_keys: tuple[str, ...]
     along: str
     default_layout: Literal["wide", "long"]
+    stored_dims: tuple[str, ...]
 
     @property
     def long_columns(self) -> tuple[str, ...]:
@@ -379,28 +385,29 @@ def layout_of(kind: ResultKind, parameters: Mapping[str, Any], data_type: str | 
     dims = tuple(spectral if d == SPECTRAL and spectral is not None else d for d in spec.dims)
     coords: dict[str, Axis] = {}
     if spectral is not None:
-        coords[spectral] = Axis(spectral, (spectral,), unit.unit or None, unit.label)
+        coords[spectral] = Axis(spectral, (spectral,), unit.unit or None, unit.label, "x")
     if TRACE in dims:
-        coords[TRACE] = Axis(TRACE, (TRACE,), None, "Trace")
+        coords[TRACE] = Axis(TRACE, (TRACE,), None, "Trace", "labels")
     if kind in ("image_map", "trace_map"):
-        coords["y"] = Axis("y", ("y",), MAP_UNIT, "Map y")
-        coords["x"] = Axis("x", ("x",), MAP_UNIT, "Map x")
+        coords["y"] = Axis("y", ("y",), MAP_UNIT, "Map y", "mapY")
+        coords["x"] = Axis("x", ("x",), MAP_UNIT, "Map x", "mapX")
     elif kind == "series":
         ztx = parameters.get("ZTX")
-        coords["time"] = Axis("time", ("time",), ztx.strip() or None if isinstance(ztx, str) else None, "Time")
+        coords["time"] = Axis("time", ("time",), ztx.strip() or None if isinstance(ztx, str) else None, "Time", "z")
     elif kind == "trace_series":
-        coords["time"] = Axis("time", ("time",), unit.unit or None, "Time")
+        coords["time"] = Axis("time", ("time",), unit.unit or None, "Time", "x")
     elif kind in ("multi_region", "multi_region_trace"):
-        coords["region"] = Axis("region", ("point",), None, "Region")
-        coords["x"] = Axis("x", ("point",), MAP_UNIT, "Map x")
-        coords["y"] = Axis("y", ("point",), MAP_UNIT, "Map y")
+        coords["region"] = Axis("region", ("point",), None, "Region", "regions.title")
+        coords["x"] = Axis("x", ("point",), MAP_UNIT, "Map x", "regions.mapX")
+        coords["y"] = Axis("y", ("point",), MAP_UNIT, "Map y", "regions.mapY")
         if kind == "multi_region":
-            coords["start_time"] = Axis("start_time", ("point",), None, "Start time")
+            coords["start_time"] = Axis("start_time", ("point",), None, "Start time", "regions.start_time")
     elif kind == "collection":
-        coords["file"] = Axis("file", ("file",), None, "File")
+        coords["file"] = Axis("file", ("file",), None, "File", "files")
     along = spectral if spec.along == SPECTRAL and spectral is not None else spec.along
+    stored = tuple(spectral if d == SPECTRAL and spectral is not None else d for d in spec.stored) or dims
     return Layout(kind, dims, coords, spec.variable, value, unit, spectral, spec.wide_keys, along,
-                  spec.default_layout)
+                  spec.default_layout, stored)
 
 
 def result_title(parameters: Mapping[str, Any], block: Sequence[str]) -> str:

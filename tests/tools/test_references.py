@@ -44,7 +44,7 @@ def test_zarr_readers_read_what_getopusdata_returns(kind, kw, write):
     # the labelled array shows getOpusData's values (a trace series time-first)
     assert values.dtype == np.float32 and np.array_equal(values, lazy[name].values)
     assert np.array_equal(np.sort(values, axis=None), np.sort(eager(path, block), axis=None))
-    for coord in lazy.coords:
+    for coord in set(lazy.coords) - {"file"}:  # the file a lazy Dataset names is the referenced file itself
         assert np.array_equal(ds[coord].values, lazy[coord].values), coord
     group = zarr.open_group("reference://", mode="r", storage_options={"fo": refs}, zarr_format=2)
     assert np.array_equal(np.asarray(group[f"{group_name(block)}/{name}"][...]), np.asarray(ds[name].values))

@@ -15,6 +15,8 @@ if TYPE_CHECKING:
     import xarray
 
 FILE_ATTRS = ("block", "source", "acquired", "acquired_from")
+# The scalar coordinate naming the file, which open_mfdataset stacks along its files.
+FILE_COORD = "file"
 
 
 def open_dataset(path: str | os.PathLike[str], block: str | Sequence[str] = "auto", *,
@@ -29,6 +31,12 @@ def open_dataset(path: str | os.PathLike[str], block: str | Sequence[str] = "aut
     block and the acquisition time. `block` is a triple as ``listContents``
     gives it, or "auto" for the file's primary block. The same is reached
     through ``xarray.open_dataset(path, engine="kestrel", block=...)``.
+
+    The scalar coordinate ``file`` holds the path, so ``xarray.open_mfdataset``
+    keeps which rows came from which file. Opening records the file's identity
+    (device, inode, size and times): a read after the file was replaced or
+    rewritten raises OSError "<path>: the file changed since it was opened".
+    No file stays open between reads; ``close()`` is there for xarray's sake.
 
     >>> from kestrel_tools import DEMO_FILE
     >>> ds = open_dataset(DEMO_FILE)
@@ -61,7 +69,7 @@ def lazy_dataset(path: str | os.PathLike[str], block: str | Sequence[str] = "aut
         plan = _windows.plan(source, triple)
         acquired = acquisition(plan["parameters"])
     labels = labels_of(plan, triple, source, acquired)
-    lazy: Any = KestrelBackendArray(source, triple, plan["kind"], plan["shape"])
+    lazy: Any = KestrelBackendArray(source, triple, plan["kind"], plan["shape"], plan.get("identity"))
     if labels.order is not None:
         from kestrel_tools.xarray_backend.transposed import TransposedArray
 
@@ -71,6 +79,14 @@ def lazy_dataset(path: str | os.PathLike[str], block: str | Sequence[str] = "aut
         labels.name: xr.Variable(labels.dims, indexing.LazilyIndexedArray(lazy), labels.attrs)}
     coords = {name: xr.Variable(c.dims, c.values, c.attrs) for name, c in labels.coords.items()
               if name not in dropped}
+    if FILE_COORD not in dropped and FILE_COORD not in labels.dims:
+        coords[FILE_COORD] = xr.Variable((), source)
     attrs = {key: value for key, value in labels.attrs.items() if key in FILE_ATTRS}
     dataset: xarray.Dataset = xr.Dataset(variables, coords=coords, attrs=attrs)
+    dataset.set_close(_nothing_open)
     return dataset
+
+
+def _nothing_open() -> None:
+    """The closer of a lazily opened Dataset: every windowed read opens and
+    closes the file itself, so nothing stays open in between."""
