@@ -50,6 +50,10 @@ if TYPE_CHECKING:
     from kestrel_tools.progress import (
         Progress as Progress,
     )
+    from kestrel_tools.references import (
+        combine_references as combine_references,
+        references as references,
+    )
     from kestrel_tools.sources import (
         expand_sources as expand_sources,
     )
@@ -85,6 +89,8 @@ _EXPORTS: dict[str, str] = {
     "write_netcdf": "kestrel_tools.export",
     "write_parquet": "kestrel_tools.export",
     "plot_result": "kestrel_tools.plot",
+    "references": "kestrel_tools.references",
+    "combine_references": "kestrel_tools.references",
 }
 
 __all__ = sorted(_EXPORTS)

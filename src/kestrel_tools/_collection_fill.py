@@ -66,7 +66,8 @@ def read_single(path: str, block: Triple | None) -> tuple[Triple, Any]:
                 block = primary_block(name, blocks=listing)
             except ValueError:
                 raise no_block_error(name) from None
-        result = kestrel.getOpusData(name, block)
+        with np.errstate(all="ignore"):  # an axis that is not finite is reported as such
+            result = kestrel.getOpusData(name, block)
     npt_ = result.parameters["NPT"]
     if len(result.y) < npt_:
         # getOpusData returns what is there; in a matrix a short row would be corrupt data.

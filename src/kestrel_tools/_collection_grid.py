@@ -40,8 +40,8 @@ def common_grid(paths: Sequence[str], npts: FloatArray, fxv: FloatArray, lxv: Fl
     start, stop = float(low[a]), float(high[b])
     if not start <= stop:
         units = f" {unit}" if unit else ""
-        raise NoCommonRange(f"the files share no x range: {paths[a]} covers {low[a]!r} to {high[a]!r}{units}, "
-                            f"{paths[b]} {low[b]!r} to {high[b]!r}{units}")
+        raise NoCommonRange(f"the files share no x range: {paths[a]} covers {float(low[a])!r} to "
+                            f"{float(high[a])!r}{units}, {paths[b]} {float(low[b])!r} to {float(high[b])!r}{units}")
     spread = npts > 1
     if not spread.any() or start == stop:
         return np.array([start])

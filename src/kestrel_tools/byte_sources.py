@@ -153,7 +153,7 @@ def opened(source: Source, storage_options: StorageOptions = None) -> Iterator[A
                 yield source
         else:
             try:
-                view = memoryview(source)  # any other buffer: a numpy array, an mmap
+                view = memoryview(source)  # type: ignore[arg-type]  # any other buffer: a numpy array, an mmap
             except TypeError:
                 raise TypeError(f"expected a path, bytes, a binary file object or a URL, "
                                 f"not {type(source).__name__}") from None

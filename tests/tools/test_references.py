@@ -15,12 +15,12 @@ zarr = pytest.importorskip("zarr")
 pytest.importorskip("fsspec")
 
 from kestrel_tools import _layout, open_dataset  # noqa: E402
-from kestrel_tools.references import combine_references, group_name, references  # noqa: E402
+from kestrel_tools.references import combine_references, group_name, reader_options, references  # noqa: E402
 
 
 def open_refs(refs, block):
     return xr.open_dataset("reference://", engine="zarr", group=group_name(block),
-                           backend_kwargs={"storage_options": {"fo": refs}, "consolidated": False})
+                           backend_kwargs={"storage_options": reader_options(refs), "consolidated": False})
 
 
 def eager(path, block):

@@ -105,8 +105,12 @@ def advice(collection: Collection, total: int) -> list[str]:
         for (block, other), files in by_kind.items():
             one, many = describe_kind(other)
             several = len(files) > 1
-            parts.append(f"{_names([e.path for e in files])} {'are' if several else 'is'} {many if several else one}"
-                         f": use --block {block} to collect {many}")
+            names = f"{_names([e.path for e in files])} {'are' if several else 'is'}"
+            if other[0] == collection.y_kind:  # the same values on another x unit: no --block helps
+                parts.append(f"{names} on {other[1] or 'no x unit'}: collect {'them' if several else 'it'} "
+                             "apart (a collection holds one x unit)")
+            else:
+                parts.append(f"{names} {many if several else one}: use --block {block} to collect {many}")
         lines.append(f"{of_kind} of {total} files are {held}{'' if axes else ' on ' + span}; " + "; ".join(parts))
     if axes:
         e = axes[0]

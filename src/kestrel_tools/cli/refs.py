@@ -55,7 +55,7 @@ def run(args: argparse.Namespace) -> int:
         try:
             refs = references(name, url=url, blocks=None if args.block is None else [args.block],
                               storage_options=options or None)
-        except READ_ERRORS + (ImportError,) as error:
+        except READ_ERRORS + (ImportError, EOFError) as error:
             session.fail(name, error)
             continue
         top = json.loads(refs["refs"][".zattrs"])
