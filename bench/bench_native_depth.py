@@ -19,7 +19,9 @@ from kestrel_tools import _native, primary_block
 from opusfile import EXT_3D, INFO_SIZE, INFO_TIME, data_block, opus, params
 
 BLOCK = ("AB", "3D", "NONE")
-SAMPLES = pathlib.Path(__file__).resolve().parents[2] / "shared" / "opus-samples"  # ../shared beside the checkout
+# ../shared beside the checkout, or KESTREL_SAMPLES.
+SAMPLES = pathlib.Path(os.environ.get("KESTREL_SAMPLES")
+                       or pathlib.Path(__file__).resolve().parents[2] / "shared" / "opus-samples")
 
 
 def write_series(path, records, npt):

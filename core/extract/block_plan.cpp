@@ -1,5 +1,8 @@
 #include "extract/block_plan.hpp"
 
+#include <algorithm>
+#include <initializer_list>
+
 #include "base/checked.hpp"
 #include "extract/record_locator.hpp"
 #include "extract/record_walk_limits.hpp"
@@ -278,7 +281,17 @@ Result<BlockPlan> plan_block(const ByteSource& source, Request request, const Li
   }
   plan.npt = *npt;
   if (depth == PlanDepth::parameters) {
-    if (plan.request.is_3d() && has_grid(plan.parameters)) plan_map_axes(cursor, plan, limits);
+    if (plan.request.is_3d() && has_grid(plan.parameters) && !plan_map_axes(cursor, plan, limits)) return plan;
+    // Axes between number ends over counts numpy takes cannot fail: nobody here wants them made.
+    const ParamList& p = plan.parameters;
+    const auto numbers = [&](std::initializer_list<const char*> keys) {
+      return std::all_of(keys.begin(), keys.end(), [&](const char* key) { return is_number(p.find(key)); });
+    };
+    const bool x_made = numbers({"FXV", "LXV"});
+    const bool map_made = numbers({"AOX", "DDX", "AOY", "DDY"});
+    std::erase_if(plan.steps, [&](const PythonStep& step) {
+      return (step.kind == PythonStep::Kind::x_axis && x_made) || (step.kind == PythonStep::Kind::map_axes && map_made);
+    });
     return plan;
   }
   if (plan.request.is_3d()) {

@@ -136,9 +136,10 @@ struct BlockPlan {
 enum class PlanDepth {
   full,
   // The parameters as the result carries them (a derived map's grid taken from
-  // the underived block, with its printed line) and the axis steps (x; mapX and
-  // mapY of a map), with every error met on the way there; nothing of the data
-  // block itself is read, so kind and shape stay unknown (no plan to fill from).
+  // the underived block, with its printed line), with every error met on the
+  // way there, the axes' included (steps remain only for axes that Python or
+  // numpy may refuse: an end that is no number); nothing of the data block
+  // itself is read, so kind and shape stay unknown (no plan to fill from).
   parameters,
 };
 

@@ -12,6 +12,7 @@ namespace kestrel::py {
 // Bytes read by every counted source since the module was loaded.
 inline std::atomic<std::uint64_t> g_bytes_read{0};
 
+// Forwards every virtual of ByteSource, so that the wrapped source reads as it would alone.
 class CountingSource final : public ByteSource {
  public:
   explicit CountingSource(const ByteSource& inner) : inner_(inner) {}
@@ -20,6 +21,8 @@ class CountingSource final : public ByteSource {
   std::uint64_t size_upto(std::uint64_t end) const override { return inner_.size_upto(end); }
   bool reads_ahead_freely() const override { return inner_.reads_ahead_freely(); }
   int seek_errno(std::int64_t pos) const override { return inner_.seek_errno(pos); }
+  std::int64_t bridged_gap() const override { return inner_.bridged_gap(); }
+  std::size_t scatter_pieces() const override { return inner_.scatter_pieces(); }
 
   Result<std::size_t> read_at(std::uint64_t offset, std::span<std::byte> dst) const override {
     return counted(inner_.read_at(offset, dst));

@@ -61,7 +61,8 @@ PyMethodDef g_methods[] = {
      "read_times(source, block, identity=None) -> numpy.ndarray | list | None\n\n"
      "The per-record times plan(times=False) leaves out, the same arrays plan(times=True) gives: a series'\n"
      "'z'; for multi-region kinds a list of each region's 'start_time' (None for traces); None for other\n"
-     "kinds. Reads 8 bytes per record. `identity` as for read_window.\n\n"
+     "kinds. Reads each record's time (from a local file with the few hundred bytes between two times, in large\n"
+     "reads). `identity` as for read_window.\n\n"
      "    >>> read_times('demo.0', ('TR', '3D', 'NONE'))[:3]\n    array([ 0., 30., 60.])"},
     {"parameters", as_function(native_parameters), kKeywords,
      "parameters(source, block) -> dict\n\n"

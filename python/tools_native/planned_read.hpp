@@ -55,7 +55,7 @@ void open_source(PyObject* source, PlannedRead& read);
 void plan_read(PyObject* source, PyObject* block, const PlanOptions& options, PlannedRead& out);
 
 // The times of the rows of a series or multi-region plan: one float64 per
-// stacked row, NaN from where the read stops on. Reads 8 bytes per record.
+// stacked row, NaN from where the read stops on. Reads each record's time.
 Ref times_of(const PlannedRead& read);
 
 // (device, inode, size, mtime_ns, ctime_ns) as a tuple of ints, or None.

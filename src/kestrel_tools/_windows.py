@@ -28,6 +28,7 @@ from numpy.typing import NDArray
 
 from kestrel_tools import _native
 from kestrel_tools._layout import Plan, normalise_plan
+from kestrel_tools.byte_sources import Source, StorageOptions, local_path, opened
 
 Block = tuple[str, str, str]
 # One (start, stop) pair per axis; the first axis of a multi-region block may
@@ -43,18 +44,20 @@ _stats = {"windows": 0, "bytes": 0}
 Identity = tuple[int, ...]
 
 
-def plan(path: str, block: Block) -> Plan:
-    """The layout of `block` of the file at `path`, without reading its data;
-    errors are those of `getOpusData`. Its "identity" is that of the file planned."""
-    raw = _native.plan(path, block)
-    if "identity" not in raw:  # TODO(lazy): until the native plan reports it
-        st = os.stat(path)
+def plan(path: Source, block: Block, storage_options: StorageOptions = None) -> Plan:
+    """The layout of `block` of the file at `path` (or any other source), without
+    reading its data; errors are those of `getOpusData`. Its "identity" is that of
+    the file planned (None for a source that is no local file)."""
+    with opened(path, storage_options) as native:
+        raw = _native.plan(native, block)
+    if "identity" not in raw and isinstance(native, str):  # TODO(lazy): until the native plan reports it
+        st = os.stat(native)
         raw["identity"] = (st.st_dev, st.st_ino, st.st_size, st.st_mtime_ns, st.st_ctime_ns)
     return normalise_plan(raw)
 
 
-def read_window(path: str, block: Block, window: Window, out: NDArray[np.float32],
-                identity: Identity | None = None) -> None:
+def read_window(path: Source, block: Block, window: Window, out: NDArray[np.float32],
+                identity: Identity | None = None, storage_options: StorageOptions = None) -> None:
     """Fill `out` (C-contiguous float32, the shape of `window`) with that window
     of the block's main array; raises what `getOpusData` raises for the file.
 
@@ -68,9 +71,12 @@ def read_window(path: str, block: Block, window: Window, out: NDArray[np.float32
         _stats["windows"] += 1
         _stats["bytes"] += out.nbytes
     parts = [w if isinstance(w, np.ndarray) else tuple(w) for w in window]
-    if identity is None:
-        _native.read_window(path, block, parts, out)
+    local = local_path(path)
+    if identity is None or local is None:
+        with opened(path, storage_options) as native:
+            _native.read_window(native, block, parts, out)
         return
+    path = local
     try:
         _native.read_window(path, block, parts, out, identity=tuple(identity))
     except TypeError as error:  # TODO(lazy): until the native read checks it

@@ -31,6 +31,7 @@ import numpy.typing as npt
 from kestrel_tools._collection_choice import Choice, Excluded, choose
 from kestrel_tools._collection_fill import HELD, OK, OnError, Survey, read_rows, survey
 from kestrel_tools._collection_grid import common_grid, interpolate
+from kestrel_tools.byte_sources import StorageOptions, source_name
 from kestrel_tools.metadata import FileInfo, Triple, file_info, ranked_blocks
 from kestrel_tools.progress import Progress, ProgressArg
 from kestrel_tools.sources import PathArg, find_files
@@ -112,12 +113,15 @@ class Collection:
 def read_collection(sources: PathArg | Iterable[PathArg], block: str | Sequence[str] = "auto", *,
                     recursive: bool = False, axis: Literal["same", "common"] | npt.ArrayLike = "same",
                     workers: int | None = None, progress: ProgressArg = False,
-                    on_error: OnError = "collect") -> Collection:
+                    on_error: OnError = "collect", storage_options: StorageOptions = None) -> Collection:
     """Reads the single spectrum of every file into one matrix.
 
     Args:
         sources: a folder, a glob pattern, or an iterable of paths (see
-            find_files: a folder gives its regular files only).
+            find_files: a folder gives its regular files only). An item may
+            also be a file's bytes, a binary file object or a URL
+            ("s3://...", "https://...", read through fsspec with
+            `storage_options`).
         block: "auto" takes each file's primary 2D block (the primary-block
             rule of kestrel_tools.metadata among the 2D blocks: a collection
             holds one spectrum per file), or a triple such as
@@ -166,7 +170,7 @@ def read_collection(sources: PathArg | Iterable[PathArg], block: str | Sequence[
     workers = max(1, workers if workers is not None else min(8, os.cpu_count() or 1))
     found_files = find_files(sources, recursive=recursive)
     with Progress(progress, total=len(found_files.paths), label="reading") as bar:
-        found = survey(found_files.paths, chosen, workers, bar)
+        found = survey(found_files.paths, chosen, workers, bar, storage_options)
     same = target is None and axis == "same"
     choice = choose(found, "same" if same else "interpolate")
     if same:
@@ -182,9 +186,9 @@ def read_collection(sources: PathArg | Iterable[PathArg], block: str | Sequence[
     if on_error == "raise" and found.failures:
         first = min(found.failures)
         error = found.failures[first]
-        error.add_note(f"while reading {found.paths[first]} into a collection")
+        error.add_note(f"while reading {source_name(found.paths[first])} into a collection")
         raise error
-    failed = [] if on_error == "skip" else [(found.paths[i], _reason(found.failures[i]))
+    failed = [] if on_error == "skip" else [(source_name(found.paths[i]), _reason(found.failures[i]))
                                            for i in sorted(found.failures)]
     kind = choice.kind if members else None
     return Collection(x, spectra, [found.paths[i] for i in members], [found.block_of(i) for i in members], failed,

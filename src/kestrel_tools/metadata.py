@@ -32,6 +32,7 @@ Missing or malformed fields never make `file_info` fail: the field is None and a
 
 from __future__ import annotations
 
+import contextlib
 import math
 import os
 import warnings
@@ -40,12 +41,12 @@ from dataclasses import dataclass, field, fields
 from datetime import datetime
 from typing import Any, Literal
 
-import kestrel
 
 from kestrel_tools import model
 from kestrel_tools._acquisition import Silent as _Silent
 from kestrel_tools._acquisition import Warner as _Warner
 from kestrel_tools._acquisition import acquisition
+from kestrel_tools.byte_sources import Source, StorageOptions, contents, opened, source_name
 from kestrel_tools.sources import readable_copy
 
 Triple = tuple[str, str, str]
@@ -75,7 +76,8 @@ _rank = model.block_rank
 ranked_blocks = model.ranked_blocks
 
 
-def primary_block(path: str | os.PathLike[str], *, blocks: Sequence[Sequence[str]] | None = None) -> Triple:
+def primary_block(path: Source, *, blocks: Sequence[Sequence[str]] | None = None,
+                  storage_options: StorageOptions = None) -> Triple:
     """The block a scientist means by "the spectrum of this file".
 
     Result spectra (AB, TR, REFL, KM, ATR, RAM, EMIS, PAS, LREFL, ABARI, TRARI)
@@ -91,10 +93,10 @@ def primary_block(path: str | os.PathLike[str], *, blocks: Sequence[Sequence[str
 
     Raises ValueError naming the file when it holds no block getOpusData reads.
     """
-    listing = kestrel.listContents(os.fspath(path)) if blocks is None else blocks
+    listing = contents(path, storage_options) if blocks is None else blocks
     ranked = [(rank, tuple(b)) for b in listing if (rank := _rank(b)) is not None]
     if not ranked:
-        raise ValueError(f"{os.fspath(path)}: the file holds no data block that can be read")
+        raise ValueError(f"{source_name(path)}: the file holds no data block that can be read")
     best = min(ranked, key=lambda item: item[0])[1]
     return (best[0], best[1], best[2])
 
@@ -230,7 +232,7 @@ _MAX_SCANS = 2.0**31 - 1
 _MAX_RESOLUTION = 1e6
 
 
-def read_parameters(path: str, block: Triple) -> dict[str, ParamValue]:
+def read_parameters(path: Any, block: Triple) -> dict[str, ParamValue]:
     """The parameters of `block` of the file, without its values."""
     # The one place that reads a block's parameters: the native plan reads them
     # without the data.
@@ -279,8 +281,13 @@ def info_from_parameters(path: str, blocks: list[Triple], block: Triple,
     )
 
 
-def file_info(path: str | os.PathLike[str], block: Sequence[str] | None = None) -> FileInfo:
+def file_info(path: Source, block: Sequence[str] | None = None, *,
+              storage_options: StorageOptions = None) -> FileInfo:
     """The metadata of `block` of the file (None: its primary block).
+
+    `path` may also be the file's bytes, a binary file object or a URL opened
+    through fsspec with `storage_options`; only the directory and the
+    parameters are read.
 
     >>> from kestrel_tools import DEMO_FILE
     >>> info = file_info(DEMO_FILE, ("AB", "2D", "NONE"))
@@ -292,11 +299,12 @@ def file_info(path: str | os.PathLike[str], block: Sequence[str] | None = None) 
     where the native plan is built they are not read); a missing or malformed
     field only sets that field to None with a MetadataWarning.
     """
-    name = os.fspath(path)
-    # A FIFO is read once: the listing and the parameters come from what was read.
-    with readable_copy(name) as readable:
-        blocks = [(b[0], b[1], b[2]) for b in kestrel.listContents(readable)]
-        chosen = primary_block(name, blocks=blocks) if block is None else (block[0].upper(), block[1].upper(),
-                                                                            block[2].upper())
-        parameters = read_parameters(readable, chosen)
+    name = source_name(path)
+    with opened(path, storage_options) as native:
+        # A FIFO is read once: the listing and the parameters come from what was read.
+        with readable_copy(native) if isinstance(native, str) else contextlib.nullcontext(native) as readable:
+            blocks = contents(readable)
+            chosen = primary_block(name, blocks=blocks) if block is None else (block[0].upper(), block[1].upper(),
+                                                                                block[2].upper())
+            parameters = read_parameters(readable, chosen)
     return info_from_parameters(name, blocks, chosen, parameters)

@@ -45,7 +45,7 @@ def client():
             yield c
 
 
-@pytest.mark.parametrize("route", ["references"])
+@pytest.mark.parametrize("route", ["open_dataset", "references"])
 def test_mean_spectrum_over_http_on_the_cluster(route, served_map, client):
     server, url, local = served_map
     if route == "open_dataset":

@@ -32,7 +32,8 @@ def test_engine_is_registered_and_declares_its_parameters(kind_file):
     path, _ = kind_file("image_map")
     engines = xr.backends.list_engines()
     assert isinstance(engines["kestrel"], KestrelBackendEntrypoint)
-    assert engines["kestrel"].open_dataset_parameters == ("filename_or_obj", "drop_variables", "block")
+    assert engines["kestrel"].open_dataset_parameters == ("filename_or_obj", "drop_variables", "block",
+                                                          "storage_options")
     ds = xr.open_dataset(path, engine="kestrel", block=("AB", "3D", "NONE"))
     assert ds.spectra.dims == ("y", "x", "wavenumber")
     assert "spectra" not in xr.open_dataset(path, engine="kestrel", drop_variables="spectra")

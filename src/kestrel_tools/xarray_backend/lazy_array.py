@@ -21,6 +21,7 @@ from xarray.core import indexing
 
 from kestrel_tools import _windows
 from kestrel_tools._layout import MULTI_REGION_KINDS
+from kestrel_tools.byte_sources import Source, StorageOptions, source_name
 from kestrel_tools.xarray_backend.source import Block, naming_file
 from kestrel_tools.xarray_backend.windowing import pick, window_of
 
@@ -28,9 +29,10 @@ from kestrel_tools.xarray_backend.windowing import pick, window_of
 class KestrelBackendArray(BackendArray):
     """The main array of one block of one file, read window by window."""
 
-    def __init__(self, path: str, block: Block, kind: str, shape: tuple[int, ...],
-                 identity: _windows.Identity | None = None) -> None:
-        self.path = path
+    def __init__(self, path: Source, block: Block, kind: str, shape: tuple[int, ...],
+                 identity: _windows.Identity | None = None, storage_options: StorageOptions = None) -> None:
+        self.path = path  # or any other source: bytes, a file object, a URL
+        self.storage_options = storage_options
         self.block = block
         self.kind = kind
         self.shape = shape
@@ -47,8 +49,8 @@ class KestrelBackendArray(BackendArray):
         # An empty window is read too: a block whose main array is empty may
         # still be one that the file cannot give (its read fails past its end).
         with naming_file(self.path, self.block):
-            _windows.read_window(self.path, self.block, window, out, self.identity)
+            _windows.read_window(self.path, self.block, window, out, self.identity, self.storage_options)
         return pick(out, then)
 
     def __repr__(self) -> str:
-        return f"KestrelBackendArray({self.path!r}, {self.block}, shape={self.shape})"
+        return f"KestrelBackendArray({source_name(self.path)!r}, {self.block}, shape={self.shape})"
