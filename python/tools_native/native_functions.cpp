@@ -24,6 +24,7 @@ PyMethodDef g_methods[] = {
      "plan(source, block, times=True) -> dict\n\n"
      "What getOpusData(path, block) returns, without the values of its main array: 'kind', 'shape' (of the\n"
      "main array; multi-region kinds stack all regions' rows), 'dtype', 'x', 'parameters', 'failed_at',\n"
+     "'copied_bytes' (what a full read copies from the file; the rest of the main array is zeros),\n"
      "'identity', and per kind 'mapX'/'mapY'/'layout' (maps), 'z' (series; NaN from failed_at on), 'labels'\n"
      "(trace kinds), 'regions' (dicts of 'title', 'start', 'stop', 'mapX', 'mapY', 'start_time'; start_time\n"
      "None for traces), 'storage' (where the values lie: 'file_size', 'data_offset', 'npt', 'records', 'width',\n"
@@ -74,6 +75,12 @@ PyMethodDef g_methods[] = {
     {"_bytes_read", bytes_read, METH_NOARGS,
      "_bytes_read() -> int: bytes plan, read_window, read_times and parameters read from files opened by\n"
      "path so far (for tests and benchmarks)."},
+    {"directory", as_function(native_directory), METH_FASTCALL,
+     "directory(source) -> list\n\n"
+     "Every entry of the file's block directory, in directory order, as (role, block, offset, bytes): role\n"
+     "'data', 'data parameters', 'acquisition parameters', ..., 'annotation table', 'pictures',\n"
+     "'directory extension' or 'other'; block the triple of the data block the entry is or describes (None\n"
+     "for the others); offset and bytes where the entry says the block lies. Errors are listContents'."},
     {"contents", as_function(native_contents), METH_FASTCALL,
      "contents(source) -> list\n\n"
      "The data blocks of the file as listContents lists them. source is a path, or an object that is none: a\n"

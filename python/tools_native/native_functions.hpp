@@ -15,6 +15,9 @@ PyObject* native_read_times(PyObject* self, PyObject* args, PyObject* kwargs);
 // parameters(path, block) -> dict (parameters_function.cpp).
 PyObject* native_parameters(PyObject* self, PyObject* args, PyObject* kwargs);
 
+// directory(path) -> list of (role, block or None, offset, bytes) (directory_function.cpp).
+PyObject* native_directory(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
+
 // contents(source) -> list of block triples (contents_function.cpp).
 PyObject* native_contents(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
 

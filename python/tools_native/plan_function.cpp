@@ -126,6 +126,7 @@ Ref plan_impl(PyObject* args, PyObject* kwargs) {
       .set("x", read.objects.x)
       .set("parameters", read.objects.parameters)
       .set("failed_at", plan.failure ? int_object(plan.failed_at) : Ref::borrow(Py_None))
+      .set("copied_bytes", int_object(plan.copied_bytes))
       .set("storage", storage_of(read))
       .set("identity", identity_to_tuple(read.identity));
   switch (plan.kind) {

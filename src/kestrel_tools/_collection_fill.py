@@ -169,7 +169,7 @@ class Survey:
         """The few blocks whose DXU the native fill could not pack: asked of the plan."""
         for i in np.flatnonzero((self.meta[:, 5] == ODD_UNIT) & (self.meta[:, 0] != ERROR)):
             try:
-                parameters = _native.plan(self.paths[i], self.block_of(int(i)))["parameters"]
+                parameters = _native.parameters(self.paths[i], self.block_of(int(i)))
             except Exception:  # noqa: BLE001 - the unit stays unknown; the fill decides the file
                 continue
             self.unit_text[int(i)] = str(parameters.get("DXU"))

@@ -30,7 +30,7 @@ import numpy.typing as npt
 
 from kestrel_tools._collection_choice import Choice, Excluded, choose
 from kestrel_tools._collection_fill import HELD, OK, OnError, Survey, read_rows, survey
-from kestrel_tools._collection_grid import common_grid, interpolate
+from kestrel_tools._collection_grid import common_grid, interpolate, same_axis
 from kestrel_tools.byte_sources import StorageOptions, source_name
 from kestrel_tools.metadata import FileInfo, Triple, file_info, ranked_blocks
 from kestrel_tools.progress import Progress, ProgressArg
@@ -259,15 +259,24 @@ def _interpolated(found: Survey, choice: Choice, target: FloatArray, workers: in
             if i not in lost:
                 sources[i] = (matrix, k)
     members = [i for i in members if i in sources]
-    out = np.empty((len(members), target.size), dtype=np.float32)
     # One set of weights per (values, axis): all the rows of the first pass on one axis at once.
     groups: dict[tuple[int, float, float, int], list[int]] = {}
     for row, i in enumerate(members):
         groups.setdefault((int(meta[i, 2]), float(meta[i, 3]), float(meta[i, 4]), id(sources[i][0])), []).append(row)
+    if len(groups) == 1:
+        (n, fxv, lxv, _), = groups
+        if sources[members[0]][0] is found.out and same_axis(np.linspace(fxv, lxv, n), target):
+            # Every file is on the grid already: the first pass's matrix is the answer.
+            return _compact(found.out, np.asarray(members, dtype=np.int64)), members
+    out = np.empty((len(members), target.size), dtype=np.float32)
     for (n, fxv, lxv, _), rows in groups.items():
         values = sources[members[rows[0]]][0]
-        interpolate(values, np.array([sources[members[r]][1] for r in rows], dtype=np.int64),
-                    np.linspace(fxv, lxv, n), target, out, np.asarray(rows, dtype=np.int64))
+        taken = np.array([sources[members[r]][1] for r in rows], dtype=np.int64)
+        x = np.linspace(fxv, lxv, n)
+        if same_axis(x, target):
+            out[rows] = values[taken]
+        else:
+            interpolate(values, taken, x, target, out, np.asarray(rows, dtype=np.int64), workers)
     return out, members
 
 

@@ -234,11 +234,11 @@ _MAX_RESOLUTION = 1e6
 
 def read_parameters(path: Any, block: Triple) -> dict[str, ParamValue]:
     """The parameters of `block` of the file, without its values."""
-    # The one place that reads a block's parameters: the native plan reads them
-    # without the data.
+    # The one place that reads a block's parameters: from the directory and the
+    # parameter blocks alone, no record, time or table of the data.
     from kestrel_tools import _native
 
-    parameters: dict[str, ParamValue] = _native.plan(path, block)["parameters"]
+    parameters: dict[str, ParamValue] = _native.parameters(path, block)
     return parameters
 
 

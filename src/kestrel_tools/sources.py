@@ -33,7 +33,7 @@ class Found(NamedTuple):
     """The files a source names, and the entries a folder or pattern passed over
     (FIFOs, sockets, devices, dangling links; folders named like files)."""
 
-    paths: list[str]
+    paths: list[Any]  # str paths; and sources that are no path (bytes, file objects) as given
     passed_over: list[str]
 
 

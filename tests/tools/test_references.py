@@ -106,5 +106,5 @@ def test_refs_command_writes_references_and_reports_skipped_blocks(write, tmp_pa
     assert main(["refs", good, "--url", "https://example.org/data/", "--out", str(out)]) == 0
     refs = json.loads(out.read_text())
     assert refs["refs"]["AB_3D_NONE/spectra/0.0.0"][0] == "https://example.org/data/map.0"
-    assert main(["refs", traces, "--out", str(out)]) == 1
+    assert main(["refs", traces, "--out", str(out), "--force"]) == 1
     assert "block TRC 3D NONE skipped" in capsys.readouterr().err
