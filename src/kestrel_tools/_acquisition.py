@@ -95,8 +95,11 @@ def acquisition_time(dat: object, tim: object, fields: Warner) -> datetime | Non
             fields.warn("acquired", f"fraction {_short(digits)} of TIM {_short(tim)} is not digits; "
                                     "whole seconds kept")
     try:
-        offset = _offset(*zone.groups())  # type: ignore[arg-type]
-        return datetime(*date, *(int(v) for v in clock.groups()), micro, tzinfo=timezone(offset))
+        sign, hours, decimal, minutes = zone.groups()
+        offset = _offset(sign, hours, decimal, minutes)
+        hour, minute, second = (int(v) for v in clock.groups())
+        year, month, day = date
+        return datetime(year, month, day, hour, minute, second, micro, tzinfo=timezone(offset))
     except (ValueError, OverflowError) as error:
         fields.warn("acquired", f"DAT {_short(dat)} TIM {_short(tim)}: {error}")
         return None

@@ -82,7 +82,9 @@ def on_axis(npts: npt.NDArray[np.float64], fxv: npt.NDArray[np.float64], lxv: np
             axis: Axis) -> npt.NDArray[np.bool_]:
     """Which files have `axis`; NaN compares False, so a NaN end never matches."""
     tolerance = _tolerance(axis)
-    return (npts == axis[0]) & (np.abs(fxv - axis[1]) <= tolerance) & (np.abs(lxv - axis[2]) <= tolerance)
+    matches: npt.NDArray[np.bool_] = ((npts == axis[0]) & (np.abs(fxv - axis[1]) <= tolerance)
+                                      & (np.abs(lxv - axis[2]) <= tolerance))
+    return matches
 
 
 def _kind_error(block: Triple, kind: Kind, held: Kind) -> ValueError:

@@ -260,8 +260,8 @@ def survey(paths: list[Any], block: Triple | None, workers: int, bar: Progress,
         if first is not None:
             break
     if first is None:
-        for i in np.flatnonzero(found.meta[:, 0] == STREAM):
-            found.read_public(int(i))
+        for stream in np.flatnonzero(found.meta[:, 0] == STREAM):
+            found.read_public(int(stream))
         return found
     width = int(found.meta[first, 2])
     found.out = np.empty((len(paths), width), dtype=np.float32)
@@ -269,8 +269,12 @@ def survey(paths: list[Any], block: Triple | None, workers: int, bar: Progress,
     found.out[first] = held.y
     found.meta[first, 0] = OK
     # Sources that are no local path (bytes, file objects, URLs) take their own route, once.
-    elsewhere = [i for i in range(first + 1, len(paths)) if _not_local(paths[i], found.storage_options)]
-    rest = [i for i in range(first + 1, len(paths)) if not _not_local(paths[i], found.storage_options)]
+    # A FIFO after the first file is kept from the native fill too: opening it there
+    # (even without waiting) would let its writer write into a pipe that is then closed.
+    elsewhere = [i for i in range(first + 1, len(paths))
+                 if _not_local(paths[i], found.storage_options) or is_stream(paths[i])]
+    taken_apart = set(elsewhere)
+    rest = [i for i in range(first + 1, len(paths)) if i not in taken_apart]
     streams = [int(i) for i in np.flatnonzero(found.meta[:first, 0] == STREAM)] + elsewhere
     details = native_fill([paths[i] for i in rest], found.candidates, block is None, found.out, found.meta,
                           rest, workers, bar)

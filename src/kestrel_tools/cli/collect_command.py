@@ -56,7 +56,8 @@ def parse_axis(text: str) -> str | npt.NDArray[np.float64]:
     count = math.floor((stop - start) / step * (1 + 1e-12)) + 1
     if count > MAX_GRID:
         raise ValueError(f"--axis {text} makes {count} points, more than {MAX_GRID}")
-    return start + np.arange(count) * step
+    grid: npt.NDArray[np.float64] = start + np.arange(count, dtype=np.float64) * step
+    return grid
 
 
 def _write(collection: Collection, target: pathlib.Path, suffix: str) -> None:

@@ -79,8 +79,8 @@ class KestrelTimesArray(BackendArray):
         if isinstance(times, list):  # one array per region
             parts = [np.asarray(t, dtype=np.float64) for t in times if t is not None]
             times = np.concatenate(parts) if parts else np.empty(0, dtype=np.float64)
-        values: NDArray[np.float64] = np.asarray(times, dtype=np.float64)
-        return values[key]
+        values: NDArray[np.float64] = np.asarray(times, dtype=np.float64)[key]
+        return values
 
     def __repr__(self) -> str:
         return f"KestrelTimesArray({source_name(self.path)!r}, {self.block}, rows={self.shape[0]})"
