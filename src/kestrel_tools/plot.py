@@ -1,7 +1,7 @@
 """A figure for every kind of result: spectra as lines, maps as images on their
 real coordinates, series as heatmaps, multi-region maps as points.
 
-matplotlib is an optional extra (``kestrel[plot]``); figures are made without
+matplotlib is an optional extra (``kestrel-opus[plot]``); figures are made without
 pyplot, so nothing here needs a display or touches pyplot's global state.
 """
 

@@ -4,7 +4,7 @@ A spectrum against x with labelled axes (wavenumbers from high to low); a map
 as an image at one x value (--at 1650) or integrated over a band (--band
 1600:1700; the whole x range by default) on the map's coordinates, with a colour
 bar; a series as a heatmap of time against x; multi-region points at their
-coordinates. Needs matplotlib (pip install "kestrel[plot]"); draws without a display.
+coordinates. Needs matplotlib (pip install "kestrel-opus[plot]"); draws without a display.
 """
 
 from __future__ import annotations
