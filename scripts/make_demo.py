@@ -77,12 +77,13 @@ def film(thickness, shift=0.0):
 def absorbance_map():
     cube = [[film(0.6 + 0.1 * r + 0.05 * c + 0.02 * ((r * 7 + c * 3) % 5)) for c in range(6)] for r in range(5)]
     return image_map("AB", cube, AOX=-250.0, AOY=100.0, DDX=50.0, DDY=-50.0, FXV=FIRST3D, LXV=LAST3D,
-                     DXU="WN", DAT="09/12/2026")
+                     DXU="WN", DAT="09/12/2026", TIM="10:32:40.000 (GMT+1)")
 
 
 def curing_series():
     spectra = [[10 ** -a for a in film(1.0 - 0.04 * k, shift=-0.3 * k)] for k in range(12)]
-    return data3d("TR", spectra, times=[30.0 * k for k in range(12)], FXV=FIRST3D, LXV=LAST3D, DXU="WN", ZTX="s")
+    return data3d("TR", spectra, times=[30.0 * k for k in range(12)], FXV=FIRST3D, LXV=LAST3D, DXU="WN", ZTX="s",
+                  DAT="09/12/2026", TIM="11:05:00.000 (GMT+1)")
 
 
 def region_map():
@@ -92,7 +93,8 @@ def region_map():
             + region_rows(2, [(500.0, 120.0), (530.0, 140.0), (560.0, 160.0)], first_index=4)
             + region_rows(3, [(900.0, 900.0)], row_type=1, first_index=7))
     spectra = [film(0.5 + 0.1 * k, shift=0.5 * k) for k in range(8)]
-    return [data3d("AB", spectra, times=[12.0 * k for k in range(8)], FXV=FIRST3D, LXV=LAST3D, DXU="WN"),
+    return [data3d("AB", spectra, times=[12.0 * k for k in range(8)], FXV=FIRST3D, LXV=LAST3D, DXU="WN",
+                   DAT="10/12/2026", TIM="14:20:00.000 (GMT+1)"),
             annotation_block(anno_table(REGION_COLUMNS, rows))]
 
 

@@ -35,20 +35,9 @@ command -v make >/dev/null 2>&1 || need+=(make)
 apt_install "${need[@]}"
 
 want="${KESTREL_PYTHON_VERSION:-3.13}"
+find_python() { bash "$root/scripts/find_python.sh" "$want"; }
 is_wanted() {
   [ -n "$1" ] && "$1" -c "import sys; sys.exit('%d.%d' % sys.version_info[:2] != '$want')" >/dev/null 2>&1
-}
-find_python() {
-  local candidates=("python$want")
-  if command -v pyenv >/dev/null 2>&1; then
-    candidates+=("$(pyenv root)"/versions/"$want".*/bin/python"$want")
-  fi
-  candidates+=("$HOME"/.pyenv/versions/"$want".*/bin/python"$want" /usr/local/bin/python"$want" /usr/bin/python"$want")
-  local c
-  for c in "${candidates[@]}"; do
-    if is_wanted "$c"; then echo "$c"; return 0; fi
-  done
-  return 1
 }
 if [ ! -x "$venv/bin/python" ] || ! is_wanted "$venv/bin/python"; then
   python=$(find_python) || { apt_install "python$want" "python$want-venv" "python$want-dev" && python=$(find_python); } || {
