@@ -9,6 +9,10 @@ series of twelve spectra taken while it cures.
 A multi-region point map goes into a file of its own, src/kestrel_tools/data/demo_regions.0:
 an annotation block makes every 3D block without a map grid in its file a
 multi-region map, so it cannot share a file with a time-resolved series.
+
+`make_demo.py --folder DIR` writes, instead, a folder of small files for the
+demo's collection: the absorbance spectrum of the film every ten minutes while
+it cures, one file each, with its acquisition time.
 """
 
 import math
@@ -28,6 +32,8 @@ def band(x, centre, width, height):
 
 
 def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "--folder":
+        return curing_folder(pathlib.Path(sys.argv[2]))
     npt = 1800
     first, last = 3999.6, 400.2
     xs = [first + (last - first) * i / (npt - 1) for i in range(npt)]
@@ -84,6 +90,21 @@ def curing_series():
     spectra = [[10 ** -a for a in film(1.0 - 0.04 * k, shift=-0.3 * k)] for k in range(12)]
     return data3d("TR", spectra, times=[30.0 * k for k in range(12)], FXV=FIRST3D, LXV=LAST3D, DXU="WN", ZTX="s",
                   DAT="09/12/2026", TIM="11:05:00.000 (GMT+1)")
+
+
+def curing_folder(folder):
+    folder.mkdir(parents=True, exist_ok=True)
+    for k in range(6):
+        blocks = [
+            spectrum("AB", film(1.0 - 0.06 * k, shift=-0.4 * k), FXV=FIRST3D, LXV=LAST3D, DXU="WN",
+                     DAT="09/12/2026", TIM=f"11:{10 * k:02d}:00.000 (GMT+1)"),
+            params(kind=INSTRUMENT, sample=0, INS="Demo FT-IR", RES=4.0),
+            params(kind=ACQUISITION, NSS=16, RES=4.0),
+            params(kind=SAMPLE, SNM=f"Polyethylene film, cure {10 * k} min", SFM="film", CNM="Demo"),
+        ]
+        out = folder / f"film_{10 * k:02d}min.0"
+        out.write_bytes(opus(blocks))
+    print(f"wrote 6 spectra into {folder}")
 
 
 def region_map():
