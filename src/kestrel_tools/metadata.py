@@ -7,6 +7,8 @@ its parameters and turns the raw parameter keys into named, typed fields:
 >>> info = file_info(DEMO_FILE)
 >>> info.block, info.x_unit, info.y_kind
 (('AB', '3D', 'NONE'), 'cm-1', 'absorbance')
+>>> info.acquired.isoformat(), info.acquired_from
+('2026-12-09T10:32:40+01:00', 'DAT/TIM')
 
 Acquisition time
     DAT holds the date ("dd/mm/yyyy", or "yyyy/mm/dd" when the first field has
