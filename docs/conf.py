@@ -27,6 +27,7 @@ extensions = [
 # The modules of kestrel_tools that get an API section, in this order. A module
 # that is not in the installed package is skipped, so planned ones may stand here.
 kestrel_tools_api_modules = [
+    "kestrel_tools.model",
     "kestrel_tools.metadata",
     "kestrel_tools.collection",
     "kestrel_tools.sources",

@@ -4,7 +4,7 @@
 #     .venv (or $KESTREL_VENV; Python 3.13, or $KESTREL_PYTHON_VERSION such as
 #     3.11), and kestrel built and installed into it (in build/wheel, or
 #     $KESTREL_BUILD_DIR);
-#   testing: GoogleTest, pytest and the test extra (pandas, xarray, Dask, ...).
+#   testing: GoogleTest, nginx, pytest and the test extra (pandas, xarray, Dask, ...).
 # `setup.sh` does both (what scripts/test.sh and the edit-test loop need);
 # `setup.sh --demo` only the first, with matplotlib for the demo's plot.
 # Each step says what it does; a rebuild after an edit is incremental.
@@ -31,7 +31,11 @@ need=()
 command -v g++ >/dev/null 2>&1 || need+=(g++)
 command -v cmake >/dev/null 2>&1 || need+=(cmake)
 command -v make >/dev/null 2>&1 || need+=(make)
-[ $demo -eq 1 ] || [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+if [ $demo -eq 0 ]; then
+  [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+  # The HTTP server the tests of remote reads start on loopback.
+  command -v nginx >/dev/null 2>&1 || [ -x /usr/sbin/nginx ] || need+=(nginx)
+fi
 apt_install "${need[@]}"
 
 want="${KESTREL_PYTHON_VERSION:-3.13}"

@@ -25,6 +25,12 @@ class ByteSource {
   // Whether reading more than was asked only costs time. A pipe may wait for
   // bytes no one asked for, so reads from it ask for what is needed alone.
   virtual bool reads_ahead_freely() const { return true; }
+  // The longest stretch of unwanted bytes between two wanted ranges that a
+  // scattered read should fetch rather than skip: for a local file a read is
+  // cheaper than a second one; a remote file counts every byte it sends.
+  virtual std::int64_t bridged_gap() const { return 64 * 1024; }
+  // How many pieces one scattered read should take at most.
+  virtual std::size_t scatter_pieces() const { return 1024; }
   // Copies up to dst.size() bytes from offset; returns how many (0 at or past the end).
   virtual Result<std::size_t> read_at(std::uint64_t offset, std::span<std::byte> dst) const = 0;
   // Fills the pieces one after another from consecutive bytes at offset; returns how

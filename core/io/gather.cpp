@@ -1,5 +1,6 @@
 #include "io/gather.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -7,20 +8,23 @@ namespace kestrel {
 
 namespace {
 
-// Gaps up to this size are read into scratch rather than starting a new read:
-// the info areas between records are a few hundred bytes.
+// Gaps up to this size (or the source's bridged_gap(), when smaller) are read
+// into scratch rather than starting a new read: the info areas between records
+// are a few hundred bytes.
 constexpr std::int64_t kMaxGap = 64 * 1024;
-constexpr std::size_t kMaxPieces = 1024;
 
 class Batch {
  public:
-  explicit Batch(const ByteSource& source) : source_(source), scratch_(kMaxGap) {}
+  explicit Batch(const ByteSource& source)
+      : source_(source), max_gap_(std::clamp<std::int64_t>(source.bridged_gap(), 0, kMaxGap)),
+        max_pieces_(std::max<std::size_t>(source.scatter_pieces(), 2)),
+        scratch_(static_cast<std::size_t>(max_gap_)) {}
 
   Status add(const CopyJob& job) {
     if (job.size == 0) return ok_status();
     if (!pieces_.empty()) {
       const std::int64_t gap = job.file_offset - end_;
-      if (gap < 0 || gap > kMaxGap || pieces_.size() + 2 > kMaxPieces) {
+      if (gap < 0 || gap > max_gap_ || pieces_.size() + 2 > max_pieces_) {
         KESTREL_CHECK(flush());
       } else if (gap > 0) {
         pieces_.push_back({scratch_.data(), static_cast<std::size_t>(gap)});
@@ -44,6 +48,8 @@ class Batch {
 
  private:
   const ByteSource& source_;
+  std::int64_t max_gap_;
+  std::size_t max_pieces_;
   std::vector<std::byte> scratch_;
   std::vector<Piece> pieces_;
   std::int64_t start_ = 0;

@@ -10,9 +10,12 @@
 // blocks: the request triples, best first. With auto, a file takes the first
 // one its listing holds; without, blocks[0] is the request for every file.
 //
-// meta: a float64 array of shape (rows of out, 5); row first_row + i receives
-// (status, block index or -1, NPT, FXV, LXV) of file i, so that the caller can
-// check thousands of files with a few array operations. Status codes:
+// meta: a float64 array of shape (rows of out, 5 or 6); row first_row + i
+// receives (status, block index or -1, NPT, FXV, LXV) of file i, so that the
+// caller can check thousands of files with a few array operations, and with a
+// sixth column the x unit (DXU) of its block: the text's bytes packed into one
+// integer, the first byte lowest (exact in a double up to 6 bytes); -1 when the
+// block has no DXU, -2 when DXU is not text or longer. Status codes:
 //   0 ok        the row holds the file's NPT values
 //   1 error     the returned dict maps i to the exception getOpusData raises
 //   2 no block  the listing holds none of the blocks
@@ -21,6 +24,8 @@
 //               (getOpusData returns a shorter y without an error)
 //   5 redo      a case the native path does not decide (a parameter of an odd
 //               type, NPT <= 0, a path that is no str): the caller asks getOpusData
+//   6 stream    a FIFO, socket or device: nothing was read from it, the caller
+//               reads it once and works from what was read
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,6 +34,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <variant>
 #include <vector>
 
 #include "base/limits.hpp"
@@ -48,7 +54,7 @@ namespace kestrel::py {
 
 namespace {
 
-enum class Status { ok = 0, error = 1, no_block = 2, width = 3, short_read = 4, redo = 5 };
+enum class Status { ok = 0, error = 1, no_block = 2, width = 3, short_read = 4, redo = 5, stream = 6 };
 
 struct FileJob {
   std::string path;            // file system encoding
@@ -60,6 +66,7 @@ struct FileJob {
   double fxv = 0.0;
   double lxv = 0.0;
   std::int64_t got = 0;        // values read (short reads)
+  double dxu = -1.0;           // the x unit code, packed (see meta)
   int open_errno = 0;          // an open() failure: OSError with the file name
   std::optional<Error> error;  // a core failure
 };
@@ -83,6 +90,18 @@ std::optional<double> as_double(const ParamValue* v) {
   return std::nullopt;
 }
 
+// A short unit code as one exact double: what the caller groups files by.
+double packed_unit(const ParamValue* v) {
+  if (v == nullptr) return -1.0;
+  const auto* text = std::get_if<std::string>(v);
+  if (text == nullptr || text->size() > 6) return -2.0;
+  std::int64_t packed = 0;
+  for (std::size_t i = 0; i < text->size(); ++i) {
+    packed |= static_cast<std::int64_t>(static_cast<unsigned char>((*text)[i])) << (8 * i);
+  }
+  return static_cast<double>(packed);
+}
+
 // Runs without the GIL: touches nothing of Python.
 void fill_one(FileJob& job, const std::vector<BlockTriple>& blocks, const Ranks& rank,
               const std::vector<Request>& requests, bool automatic, float* row, std::int64_t width) {
@@ -97,6 +116,10 @@ void fill_one(FileJob& job, const std::vector<BlockTriple>& blocks, const Ranks&
   if (::fstat(file.fd, &st) == 0 && S_ISDIR(st.st_mode)) {
     job.open_errno = EISDIR;  // what opening it for reading in Python says
     job.status = Status::error;
+    return;
+  }
+  if (::fstat(file.fd, &st) == 0 && !S_ISREG(st.st_mode)) {
+    job.status = Status::stream;  // read once by the caller: nothing taken from it here
     return;
   }
   auto fail = [&](Error e) {
@@ -138,6 +161,7 @@ void fill_one(FileJob& job, const std::vector<BlockTriple>& blocks, const Ranks&
   const auto fxv = as_double(plan.parameters.find("FXV"));
   const auto lxv = as_double(plan.parameters.find("LXV"));
   if (plan.npt <= 0 || !fxv || !lxv) return;  // redo: numpy decides these
+  job.dxu = packed_unit(plan.parameters.find("DXU"));
   job.npt = plan.npt;
   job.fxv = *fxv;
   job.lxv = *lxv;
@@ -230,8 +254,8 @@ Ref fill_spectra_impl(PyObject* args) {
   auto* meta = reinterpret_cast<PyArrayObject*>(meta_obj);
   if (PyArray_NDIM(meta) != 2 || PyArray_TYPE(meta) != NPY_FLOAT64 || !PyArray_IS_C_CONTIGUOUS(meta) ||
       !PyArray_ISWRITEABLE(meta) || !PyArray_ISNOTSWAPPED(meta) || PyArray_DIM(meta, 0) != rows ||
-      PyArray_DIM(meta, 1) != 5) {
-    PyErr_SetString(PyExc_ValueError, "meta must be a writeable, C-contiguous float64 array of shape (rows, 5)");
+      (PyArray_DIM(meta, 1) != 5 && PyArray_DIM(meta, 1) != 6)) {
+    PyErr_SetString(PyExc_ValueError, "meta must be a writeable, C-contiguous float64 array of shape (rows, 5 or 6)");
     throw PyErrAlreadySet{};
   }
 
@@ -259,16 +283,18 @@ Ref fill_spectra_impl(PyObject* args) {
     }
   }
 
-  auto* meta_rows = static_cast<double*>(PyArray_DATA(meta)) + static_cast<std::int64_t>(first_row) * 5;
+  const std::int64_t columns = PyArray_DIM(meta, 1);
+  auto* meta_rows = static_cast<double*>(PyArray_DATA(meta)) + static_cast<std::int64_t>(first_row) * columns;
   Ref result = Ref::check(PyDict_New());
   for (Py_ssize_t i = 0; i < n; ++i) {
     const FileJob& job = jobs[static_cast<std::size_t>(i)];
-    double* m = meta_rows + i * 5;
+    double* m = meta_rows + i * columns;
     m[0] = static_cast<double>(static_cast<int>(job.status));
     m[1] = job.block_index;
     m[2] = static_cast<double>(job.npt);
     m[3] = job.fxv;
     m[4] = job.lxv;
+    if (columns == 6) m[5] = job.dxu;
     Ref detail;
     if (job.status == Status::error) {
       detail = exception_of(job, PySequence_Fast_GET_ITEM(path_seq.get(), i));

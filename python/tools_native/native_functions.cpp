@@ -7,11 +7,14 @@ namespace {
 // One line per function; each function lives in a file of its own.
 PyMethodDef g_methods[] = {
     {"plan", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(native_plan)), METH_FASTCALL,
-     "plan(path, block) -> dict\n\n"
+     "plan(source, block) -> dict\n\n"
      "What getOpusData(path, block) returns, without the values of its main array: 'kind', 'shape' (of the\n"
      "main array; multi-region kinds stack all regions' rows), 'dtype', 'x', 'parameters', 'failed_at', and\n"
      "per kind 'mapX'/'mapY'/'layout' (maps), 'z' (series; NaN from failed_at on), 'labels' (trace kinds),\n"
-     "'regions' (dicts of 'title', 'start', 'stop', 'mapX', 'mapY', 'start_time'; start_time None for traces).\n"
+     "'regions' (dicts of 'title', 'start', 'stop', 'mapX', 'mapY', 'start_time'; start_time None for traces),\n"
+     "'storage' (where the values lie: 'file_size', 'data_offset', 'npt', 'records', 'width', 'stride',\n"
+     "'record_runs' as rows (first map position, count, offset of the first), and for multi-region kinds 'rows'\n"
+     "as rows (record offset or trace point, 1 where one value fills the row)).\n"
      "A file getOpusData cannot read at all raises what getOpusData raises. 'failed_at' is None when the full\n"
      "read succeeds, else where it stops: a cell index (row * NPX + column) for per-position maps, a spectral\n"
      "point for transposed maps, a row for series and multi-region kinds; a value at or past the axis' end\n"
@@ -28,6 +31,11 @@ PyMethodDef g_methods[] = {
      "the block and the file's device, inode, size and times: a rewritten or replaced file is planned again.\n\n"
      "    >>> out = numpy.empty((2, 3, 200), numpy.float32)\n"
      "    >>> read_window('demo.0', ('AB', '3D', 'NONE'), [(0, 2), (1, 4), (0, 200)], out)"},
+    {"contents", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(native_contents)), METH_FASTCALL,
+     "contents(source) -> list\n\n"
+     "The data blocks of the file as listContents lists them. source is a path, or an object that is none: a\n"
+     "buffer (bytes-like, read in place) or a binary file object (seek and readinto or read), read range by\n"
+     "range. plan and read_window take the same sources (bytes there are a path, as open() takes them)."},
     {"fill_spectra", fill_spectra, METH_VARARGS,
      "fill_spectra(paths, blocks, out, first_row, auto, meta) -> dict: single spectra into rows of out"},
     {nullptr, nullptr, 0, nullptr},

@@ -11,6 +11,9 @@ PyObject* native_plan(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
 // read_window(path, block, window, out) -> None (read_window_function.cpp).
 PyObject* native_read_window(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
 
+// contents(source) -> list of block triples (contents_function.cpp).
+PyObject* native_contents(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
+
 // The module's method table, ending in a sentinel.
 PyMethodDef* native_methods();
 

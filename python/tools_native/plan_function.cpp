@@ -1,5 +1,6 @@
 // plan(path, block) -> dict: what a read of the block gives, without its values.
 #include <cmath>
+#include <vector>
 
 #include "py/arrays.hpp"
 #include "py/entry.hpp"
@@ -47,7 +48,7 @@ Ref times_of(const PlannedRead& read) {
   std::fill(t + reached, t + rows, std::nan(""));
   Window w = full_window(plan);
   w.ranges[0] = {0, reached};
-  fill_unlocked(read.file->source(), plan, w, {nullptr, false, t});
+  read.fill(w, {nullptr, false, t});
   return times;
 }
 
@@ -74,6 +75,53 @@ Ref regions_list(const PlannedRead& read, const Ref& times) {
   return list;
 }
 
+// An int64 numpy array of the given rows x columns, filled by row(i, out).
+template <class F>
+Ref int64_table(std::int64_t rows, std::int64_t columns, F&& row) {
+  npy_intp dims[2] = {static_cast<npy_intp>(rows), static_cast<npy_intp>(columns)};
+  Ref array = Ref::check(PyArray_SimpleNew(2, dims, NPY_INT64));
+  auto* data = static_cast<std::int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(array.get())));
+  for (std::int64_t i = 0; i < rows; ++i) row(i, data + i * columns);
+  return array;
+}
+
+// Where the values lie in the file: enough to point at every stored run of
+// them without reading them. Record runs stop at the first record whose
+// offset does not fit 64 bits (no reader reaches it).
+Ref storage_of(const PlannedRead& read) {
+  const BlockPlan& plan = *read.plan;
+  std::vector<RecordRun> runs;
+  for (const NumberedRun& run : plan.offsets.runs()) {
+    const Result<std::int64_t> first = file_offset(run.records.first_offset);
+    const Result<std::int64_t> last = file_offset(run.records.last_offset());
+    if (!first || !last) break;
+    runs.push_back(run.records);
+  }
+  Dict d;
+  d.set("file_size", int_object(static_cast<std::int64_t>(read.source().size())))
+      .set("data_offset", int_object(plan.data_offset))
+      .set("npt", int_object(plan.npt))
+      .set("records", int_object(plan.records))
+      .set("width", int_object(plan.width))
+      .set("stride", int_object(plan.offsets.stride()))
+      .set("record_runs", int64_table(static_cast<std::int64_t>(runs.size()), 3, [&](std::int64_t i, std::int64_t* row) {
+        const RecordRun& run = runs[static_cast<std::size_t>(i)];
+        row[0] = run.index;
+        row[1] = run.count;
+        row[2] = static_cast<std::int64_t>(run.first_offset);
+      }));
+  if (plan.kind == BlockKind::multi_region || plan.kind == BlockKind::multi_region_trace) {
+    // Per stacked row: the record's offset (spectra; -1 for a zero row) or the
+    // point into every trace, and 1 where the row repeats one value.
+    d.set("rows", int64_table(static_cast<std::int64_t>(plan.points.size()), 2, [&](std::int64_t i, std::int64_t* row) {
+      const RegionPoint& point = plan.points[static_cast<std::size_t>(i)];
+      row[0] = point.source;
+      row[1] = point.broadcast ? 1 : 0;
+    }));
+  }
+  return d.release();
+}
+
 Ref plan_impl(PyObject* const* args, Py_ssize_t nargs) {
   if (nargs != 2) {
     PyErr_SetString(PyExc_TypeError, "plan(path, block) takes exactly 2 arguments");
@@ -88,7 +136,8 @@ Ref plan_impl(PyObject* const* args, Py_ssize_t nargs) {
       .set("dtype", Ref::check(PyUnicode_FromString("float32")))
       .set("x", read.objects.x)
       .set("parameters", read.objects.parameters)
-      .set("failed_at", plan.failure ? int_object(plan.failed_at) : Ref::borrow(Py_None));
+      .set("failed_at", plan.failure ? int_object(plan.failed_at) : Ref::borrow(Py_None))
+      .set("storage", storage_of(read));
   switch (plan.kind) {
     case BlockKind::image_map:
     case BlockKind::trace_map:
@@ -115,7 +164,7 @@ Ref plan_impl(PyObject* const* args, Py_ssize_t nargs) {
     d.set("labels", labels_to_list(plan.labels));
   }
   Ref result = d.release();
-  read.file->close();
+  read.close();
   return result;
 }
 

@@ -2,6 +2,8 @@
 
 #include "extract/request.hpp"
 #include "py/errors.hpp"
+#include "py/plan_steps.hpp"
+#include "tools_native/object_source.hpp"
 #include "tools_native/plan_cache.hpp"
 
 namespace kestrel::py {
@@ -41,16 +43,64 @@ std::optional<PlanKey> key_of(const std::optional<std::string>& path, const std:
   return PlanKey{*path, block, id->dev, id->ino, id->size, id->mtime_ns, id->ctime_ns};
 }
 
+// What open() takes as a file: str, bytes, a path object or a descriptor.
+bool is_path(PyObject* source) {
+  if (PyUnicode_Check(source) || PyBytes_Check(source) || PyLong_Check(source)) return true;
+  PyObject* fspath = nullptr;
+  if (PyObject_GetOptionalAttrString(reinterpret_cast<PyObject*>(Py_TYPE(source)), "__fspath__", &fspath) < 0) {
+    throw PyErrAlreadySet{};
+  }
+  Py_XDECREF(fspath);
+  return fspath != nullptr;
+}
+
+// A core failure, or the Python error a file object's read left behind it.
+[[noreturn]] void fail(const ByteSource& source, Error error) {
+  if (restore_source_error(source)) throw PyErrAlreadySet{};
+  throw CoreFailure{std::move(error)};
+}
+
 }  // namespace
 
-void plan_read(PyObject* path, PyObject* block, bool coordinates, PlannedRead& out) {
+void PlannedRead::fill(const Window& window, const FillTargets& targets) const {
+  try {
+    fill_unlocked(source(), *plan, window, targets);
+  } catch (const CoreFailure& failure) {
+    fail(source(), failure.error);
+  }
+  if (restore_source_error(source())) throw PyErrAlreadySet{};
+}
+
+void PlannedRead::close() {
+  if (file) file->close();
+}
+
+void open_source(PyObject* source, PlannedRead& read) {
+  if (is_path(source)) {
+    read.file.emplace(source);
+  } else {
+    read.object = object_source(source);
+  }
+}
+
+void plan_read(PyObject* source, PyObject* block, bool coordinates, PlannedRead& out) {
   std::array<std::string, 3> items{upper_item(block, 0), upper_item(block, 1), upper_item(block, 2)};
   Request request = unwrap(check_request(items[0], items[1], items[2]));
-  out.file.emplace(path);
-  const std::optional<PlanKey> key = key_of(path_key(path), items, *out.file);
-  if (key) out.plan = find_plan(*key);
-  const bool kept = out.plan != nullptr;
-  if (!kept) out.plan = std::make_shared<const BlockPlan>(unwrap(plan_block(out.file->source(), std::move(request))));
+  std::optional<PlanKey> key;
+  bool kept = false;
+  open_source(source, out);
+  if (out.file) {
+    key = key_of(path_key(source), items, *out.file);
+    if (key) out.plan = find_plan(*key);
+    kept = out.plan != nullptr;
+  }
+  if (!kept) {
+    Result<BlockPlan> planned = plan_block(out.source(), std::move(request));
+    if (!planned) fail(out.source(), std::move(planned).error());
+    // A plan that met a failed read of a file object is no plan of it: the read's error is the call's.
+    if (restore_source_error(out.source())) throw PyErrAlreadySet{};
+    out.plan = std::make_shared<const BlockPlan>(std::move(planned).value());
+  }
   out.objects = run_plan_steps(*out.plan, false, coordinates);
   // A failure before anything can be read is every window's.
   if (out.plan->failure && out.plan->failed_at < 0) {

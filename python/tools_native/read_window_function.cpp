@@ -83,8 +83,8 @@ Ref read_window_impl(PyObject* const* args, Py_ssize_t nargs) {
     raise_plan_failure(plan, *failure, read.objects.parameters.get());
   }
   // `out` stays referenced by the caller's arguments while the GIL is released.
-  fill_unlocked(read.file->source(), plan, w, {static_cast<float*>(PyArray_DATA(array)), false, nullptr});
-  read.file->close();
+  read.fill(w, {static_cast<float*>(PyArray_DATA(array)), false, nullptr});
+  read.close();
   return Ref::borrow(Py_None);
 }
 

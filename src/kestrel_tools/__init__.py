@@ -14,7 +14,53 @@ Names are loaded on first use, so ``import kestrel_tools`` needs only numpy.
 from __future__ import annotations
 
 import importlib
-from typing import Any
+from typing import TYPE_CHECKING, Any
+
+if TYPE_CHECKING:
+    # What type checkers see: the real names and signatures. At run time the
+    # names load on first use (below), so importing the package stays cheap.
+    # "name as name" marks each as exported. Keep this list and _EXPORTS in
+    # step (a test checks it).
+    from kestrel_tools import _native as _native  # the private extension: untyped, Any
+    from kestrel_tools.collection import (
+        Collection as Collection,
+        read_collection as read_collection,
+    )
+    from kestrel_tools.data import (
+        DEMO_FILE as DEMO_FILE,
+        DEMO_REGIONS_FILE as DEMO_REGIONS_FILE,
+    )
+    from kestrel_tools.export import (
+        write_csv as write_csv,
+        write_jcamp as write_jcamp,
+        write_netcdf as write_netcdf,
+        write_parquet as write_parquet,
+    )
+    from kestrel_tools.metadata import (
+        FileInfo as FileInfo,
+        MetadataWarning as MetadataWarning,
+        file_info as file_info,
+        primary_block as primary_block,
+        x_unit_name as x_unit_name,
+        y_kind_name as y_kind_name,
+    )
+    from kestrel_tools.plot import (
+        plot_result as plot_result,
+    )
+    from kestrel_tools.progress import (
+        Progress as Progress,
+    )
+    from kestrel_tools.sources import (
+        expand_sources as expand_sources,
+    )
+    from kestrel_tools.tables import (
+        to_pandas as to_pandas,
+    )
+    from kestrel_tools.xarray_backend import (
+        KestrelBackendEntrypoint as KestrelBackendEntrypoint,
+        open_dataset as open_dataset,
+        to_xarray as to_xarray,
+    )
 
 # public name -> the module that defines it
 _EXPORTS: dict[str, str] = {

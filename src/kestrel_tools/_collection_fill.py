@@ -1,6 +1,12 @@
-"""How read_collection fills its matrix: the native batch fill on a thread pool,
-checked with array operations, and the public API for the rare file the native
-path leaves open."""
+"""How read_collection reads its files: the native batch fill on a thread pool,
+and the public API for the rare file the native path leaves open.
+
+A first pass (`survey`) reads every file once. The first readable file sets the
+row width; every file of that width lands in its row of one matrix, and every
+file's status, block, axis and x unit are noted in a few arrays, so that what
+the collection holds can be decided afterwards with array operations. Files of
+another width are read again only if the collection takes them (`read_rows`).
+"""
 
 from __future__ import annotations
 
@@ -16,30 +22,32 @@ import kestrel
 from kestrel_tools import _native
 from kestrel_tools.metadata import Triple, primary_block, ranked_blocks
 from kestrel_tools.progress import Progress
+from kestrel_tools.sources import is_stream, readable_copy
 
 OnError = Literal["collect", "raise", "skip"]
 FloatArray = npt.NDArray[np.float64]
 Matrix = npt.NDArray[np.float32]
 
-# Axes agree when their ends differ by no more than this, relative to the larger end.
-AXIS_TOLERANCE = 1e-9
-
-# Status codes the native fill writes into column 0 of its meta array.
-OK, ERROR, NO_BLOCK, WIDTH, SHORT, REDO = range(6)
-
-
-def reason(error: BaseException) -> str:
-    """How a failure reads in Collection.failed."""
-    return f"{type(error).__name__}: {error}"
+# Status codes the native fill writes into column 0 of its meta array; HELD is
+# ours: the file was read through the public API and its values are in `held`.
+OK, ERROR, NO_BLOCK, WIDTH, SHORT, REDO, STREAM = range(7)
+HELD = 7
+# The x unit column when the block has no DXU, or one that does not fit.
+NO_UNIT, ODD_UNIT = -1.0, -2.0
 
 
-def no_block_error() -> ValueError:
+def no_block_error(path: str | None = None) -> ValueError:
+    """No single spectrum in the file; when it holds maps or series, where to read them."""
+    if path is not None:
+        try:
+            deeper = [" ".join(b) for b in kestrel.listContents(path) if b[1] == "3D"]
+        except Exception:  # noqa: BLE001 - the plain reason then
+            deeper = []
+        if deeper:
+            return ValueError(f"the file holds no 2D data block, only maps or series ({', '.join(deeper)}): "
+                              "a collection holds one spectrum per file; xarray.open_mfdataset(paths, "
+                              "engine='kestrel', combine='nested', concat_dim='file') stacks maps of one shape")
     return ValueError("the file holds no 2D data block that can be read")
-
-
-def axis_error(n: int, fxv: float, lxv: float, ref: tuple[int, float, float]) -> ValueError:
-    return ValueError(f"x axis differs from the first file's: {n} points from {fxv!r} to {lxv!r}, "
-                      f"not {ref[0]} points from {ref[1]!r} to {ref[2]!r}")
 
 
 def short_error(got: int, npt_: int) -> ValueError:
@@ -47,14 +55,18 @@ def short_error(got: int, npt_: int) -> ValueError:
 
 
 def read_single(path: str, block: Triple | None) -> tuple[Triple, Any]:
-    """One file through the public API: (block, SingleDataReturn); raises what that raises."""
-    if block is None:
-        listing = [b for b in kestrel.listContents(path) if b[1] == "2D"]
-        try:
-            block = primary_block(path, blocks=listing)
-        except ValueError:
-            raise no_block_error() from None
-    result = kestrel.getOpusData(path, block)
+    """One file through the public API: (block, SingleDataReturn); raises what that raises.
+
+    A FIFO or a device is read once and both looks work from what was read.
+    """
+    with readable_copy(path) as name:
+        if block is None:
+            listing = [b for b in kestrel.listContents(name) if b[1] == "2D"]
+            try:
+                block = primary_block(name, blocks=listing)
+            except ValueError:
+                raise no_block_error(name) from None
+        result = kestrel.getOpusData(name, block)
     npt_ = result.parameters["NPT"]
     if len(result.y) < npt_:
         # getOpusData returns what is there; in a matrix a short row would be corrupt data.
@@ -62,191 +74,195 @@ def read_single(path: str, block: Triple | None) -> tuple[Triple, Any]:
     return block, result
 
 
-class Fill:
-    """A matrix being filled: out row r belongs to paths[first + r]."""
+def pack_unit(dxu: object) -> float:
+    """An x unit code as the native fill packs it (first byte lowest)."""
+    if dxu is None:
+        return NO_UNIT
+    if not isinstance(dxu, str) or len(dxu.encode("utf-8")) > 6:
+        return ODD_UNIT
+    return float(int.from_bytes(dxu.encode("utf-8"), "little"))
 
-    def __init__(self, paths: list[str], block: Triple | None, on_error: OnError) -> None:
+
+def unpack_unit(code: float) -> str | None:
+    """The DXU text of a packed code; None when the block has none."""
+    if code < 0:
+        return None
+    number = int(code)
+    return number.to_bytes((number.bit_length() + 7) // 8, "little").decode("utf-8", "replace")
+
+
+class Survey:
+    """What the first pass learned: per file i, status[i], block_index[i] into
+    `candidates`, npt/fxv/lxv[i], unit[i] (packed DXU); row i of `out` holds the
+    values when status[i] is OK, `held[i]` the public API's result when HELD."""
+
+    def __init__(self, paths: list[str], block: Triple | None) -> None:
+        n = len(paths)
         self.paths = paths
         self.block = block
         self.candidates: list[Triple] = ranked_blocks(("2D",)) if block is None else [block]
-        self.on_error = on_error
-        self.failures: dict[int, str] = {}  # path index -> reason
-        self.x: FloatArray = np.empty(0)
+        self.failures: dict[int, BaseException] = {}
+        self.held: dict[int, Any] = {}
+        self.meta = np.zeros((n, 6), dtype=np.float64)
+        self.meta[:, 0] = ERROR
+        self.meta[:, 1] = -1
         self.out: Matrix = np.empty((0, 0), np.float32)
-        self.first = len(paths)
-        self.good = np.zeros(0, dtype=bool)
-        self.block_index = np.zeros(0, dtype=np.int64)
+        self.unit_text: dict[int, str] = {}  # DXU of the blocks the native fill could not pack
 
-    def fail(self, index: int, error: BaseException) -> None:
-        if self.on_error == "raise":
-            error.add_note(f"while reading {self.paths[index]} into a collection")
-            raise error
-        self.failures[index] = reason(error)
+    def block_of(self, i: int) -> Triple:
+        return self.candidates[int(self.meta[i, 1])]
 
-    def take(self, row: int, block: Triple, y: Any) -> None:
-        self.out[row] = y
-        self.good[row] = True
-        self.block_index[row] = self.candidates.index(block)
+    def fail(self, i: int, error: BaseException) -> None:
+        self.meta[i, 0] = ERROR
+        self.failures[i] = error
 
-    def allocate(self, first: int, width: int) -> None:
-        self.first = first
-        rows = len(self.paths) - first
-        self.out = np.empty((rows, width), dtype=np.float32)
-        self.good = np.zeros(rows, dtype=bool)
-        self.block_index = np.zeros(rows, dtype=np.int64)
+    def hold(self, i: int, block: Triple, result: Any) -> None:
+        """A file read through the public API: its values wait in `held`."""
+        params = result.parameters
+        self.meta[i] = (HELD, self.candidates.index(block), len(result.y), _number(params.get("FXV")),
+                        _number(params.get("LXV")), pack_unit(params.get("DXU")))
+        self.held[i] = result
 
-    # ------------------------------------------------------------- results
-
-    def spectra(self) -> Matrix:
-        """The matrix with the good rows moved up over the failed ones, in place."""
-        good = np.flatnonzero(self.good)
-        out = self.out
-        if good.size == out.shape[0]:
-            return out
-        # Runs of consecutive good rows move as one slice each.
-        breaks = np.flatnonzero(np.diff(good) != 1) + 1
-        dst = 0
-        for run in np.split(good, breaks):
-            if run.size:
-                if run[0] != dst:
-                    out[dst:dst + run.size] = out[run[0]:run[-1] + 1]
-                dst += run.size
+    def read_public(self, i: int) -> None:
         try:
-            out.resize((good.size, out.shape[1]), refcheck=False)  # the array is ours alone
-        except ValueError:
-            out = np.ascontiguousarray(out[: good.size])
-        return out
-
-    def files(self) -> list[str]:
-        return [self.paths[self.first + int(r)] for r in np.flatnonzero(self.good)]
-
-    def blocks(self) -> list[Triple]:
-        return [self.candidates[int(i)] for i in self.block_index[self.good]]
-
-    def failed(self) -> list[tuple[str, str]]:
-        return [(self.paths[i], self.failures[i]) for i in sorted(self.failures)]
-
-
-def fill_same_axis(fill: Fill, workers: int, bar: Progress) -> None:
-    """Every file must share the first readable file's x axis."""
-    paths = fill.paths
-    first = None
-    # The first readable file fixes the axis and the row width.
-    for index, path in enumerate(paths):
-        try:
-            first = (index, *read_single(path, fill.block))
+            block, result = read_single(self.paths[i], self.block)
         except Exception as error:  # noqa: BLE001 - any failure of a file is that file's
-            fill.fail(index, error)
+            self.fail(i, error)
+            return
+        self.hold(i, block, result)
+
+    def odd_units(self) -> None:
+        """The few blocks whose DXU the native fill could not pack: asked of the plan."""
+        for i in np.flatnonzero((self.meta[:, 5] == ODD_UNIT) & (self.meta[:, 0] != ERROR)):
+            try:
+                parameters = _native.plan(self.paths[i], self.block_of(int(i)))["parameters"]
+            except Exception:  # noqa: BLE001 - the unit stays unknown; the fill decides the file
+                continue
+            self.unit_text[int(i)] = str(parameters.get("DXU"))
+
+    def unit_of(self, i: int) -> str | None:
+        """The DXU of file i's block (None when it has none)."""
+        text = self.unit_text.get(i)
+        return text if text is not None else unpack_unit(float(self.meta[i, 5]))
+
+
+def _number(value: object) -> float:
+    return float(value) if isinstance(value, (int, float)) else math.nan
+
+
+def _batches(total: int, workers: int) -> list[tuple[int, int]]:
+    size = max(1, min(256, math.ceil(total / (workers * 8))))
+    return [(s, min(s + size, total)) for s in range(0, total, size)]
+
+
+def native_fill(paths: Sequence[str], candidates: list[Triple], automatic: bool, out: Matrix,
+                meta: FloatArray, rows: Sequence[int], workers: int, bar: Progress | None) -> dict[int, object]:
+    """Files paths[k] into out[rows[k]] (rows ascending and contiguous per batch
+    is not required: each batch writes a scratch block that is scattered)."""
+    details: dict[int, object] = {}
+    if not len(paths):
+        return details
+    contiguous = all(b - a == 1 for a, b in zip(rows, rows[1:]))
+    first = rows[0]
+
+    def batch(start: int, stop: int) -> dict[int, object]:
+        if contiguous:
+            found: dict[int, object] = _native.fill_spectra(list(paths[start:stop]), candidates, out,
+                                                             first + start, automatic, meta)
+            return {start + k: v for k, v in found.items()}
+        scratch = np.empty((stop - start, out.shape[1]), np.float32)
+        scratch_meta = np.zeros((stop - start, meta.shape[1]), np.float64)
+        found = _native.fill_spectra(list(paths[start:stop]), candidates, scratch, 0, automatic, scratch_meta)
+        picked = list(rows[start:stop])
+        out[picked] = scratch
+        meta[picked] = scratch_meta
+        return {start + k: v for k, v in found.items()}
+
+    spans = _batches(len(paths), workers)
+    executor = ThreadPoolExecutor(workers) if workers > 1 and len(spans) > 1 else None
+    try:
+        futures = [executor.submit(batch, *span) for span in spans] if executor is not None else []
+        for n, span in enumerate(spans):
+            details.update(futures[n].result() if executor is not None else batch(*span))
+            if bar is not None:
+                bar.advance(span[1] - span[0])
+    finally:
+        if executor is not None:
+            executor.shutdown(wait=True, cancel_futures=True)
+    return details
+
+
+def _settle(survey: Survey, indices: Sequence[int], details: dict[int, object]) -> None:
+    """Reasons for what the native fill refused; the public API for what it left open."""
+    for k, i in enumerate(indices):
+        status = int(survey.meta[i, 0])
+        detail = details.get(k)
+        if status == ERROR:
+            assert isinstance(detail, BaseException)
+            survey.failures[i] = detail
+        elif status == NO_BLOCK:
+            survey.fail(i, no_block_error(survey.paths[i]))
+        elif status == SHORT:
+            assert isinstance(detail, int)
+            survey.fail(i, short_error(detail, int(survey.meta[i, 2])))
+        elif status in (REDO, STREAM):
+            survey.read_public(i)
+
+
+def survey(paths: list[str], block: Triple | None, workers: int, bar: Progress) -> Survey:
+    """Reads every file once (see the module's docstring)."""
+    found = Survey(paths, block)
+    first = None
+    for i, path in enumerate(paths):
+        # The first readable file sets the row width. A stream is never the first:
+        # it is read once, later, with the others the native fill leaves open.
+        if not is_stream(path):
+            found.read_public(i)
+            first = i if i not in found.failures else None
+        else:
+            found.meta[i, 0] = STREAM
         bar.advance()
         if first is not None:
             break
     if first is None:
-        return
-    index, block, result = first
-    fill.x = np.asarray(result.x, dtype=np.float64)
-    params = result.parameters
-    ref = (int(params["NPT"]), float(params["FXV"]), float(params["LXV"]))
-    fill.allocate(index, fill.x.size)
-    fill.take(0, block, result.y)
-    rest = len(paths) - index - 1
-    if rest == 0:
-        return
-    meta = np.empty((fill.out.shape[0], 5), dtype=np.float64)
-    tolerance = AXIS_TOLERANCE * max(abs(ref[1]), abs(ref[2]))
-
-    def batch(start: int, stop: int) -> dict[int, object]:
-        # Rows 1 + start .. 1 + stop hold paths[index + 1 + start ...].
-        details: dict[int, object] = _native.fill_spectra(
-            paths[index + 1 + start:index + 1 + stop], fill.candidates, fill.out, 1 + start, fill.block is None, meta)
-        return details
-
-    size = max(1, min(256, math.ceil(rest / (workers * 8))))
-    spans = [(s, min(s + size, rest)) for s in range(0, rest, size)]
-    executor = ThreadPoolExecutor(workers) if workers > 1 else None
-    try:
-        futures = [executor.submit(batch, *span) for span in spans] if executor is not None else []
-        for n, (start, stop) in enumerate(spans):
-            details = futures[n].result() if executor is not None else batch(start, stop)
-            m = meta[1 + start:1 + stop]
-            ok = ((m[:, 0] == OK) & (m[:, 2] == ref[0]) & (np.abs(m[:, 3] - ref[1]) <= tolerance)
-                  & (np.abs(m[:, 4] - ref[2]) <= tolerance))
-            fill.good[1 + start:1 + stop] = ok
-            fill.block_index[1 + start:1 + stop] = m[:, 1]
-            for j in np.flatnonzero(~ok):
-                _settle(fill, 1 + start + int(j), m[j], details.get(int(j)), ref, tolerance)
-            bar.advance(stop - start)
-    finally:
-        if executor is not None:
-            executor.shutdown(wait=True, cancel_futures=True)
+        for i in np.flatnonzero(found.meta[:, 0] == STREAM):
+            found.read_public(int(i))
+        return found
+    width = int(found.meta[first, 2])
+    found.out = np.empty((len(paths), width), dtype=np.float32)
+    held = found.held.pop(first)
+    found.out[first] = held.y
+    found.meta[first, 0] = OK
+    rest = list(range(first + 1, len(paths)))
+    streams = [int(i) for i in np.flatnonzero(found.meta[:first, 0] == STREAM)]
+    details = native_fill([paths[i] for i in rest], found.candidates, block is None, found.out, found.meta,
+                          rest, workers, bar)
+    _settle(found, rest, details)
+    for i in streams:
+        found.read_public(i)
+    found.odd_units()
+    return found
 
 
-def _settle(fill: Fill, row: int, m: FloatArray, detail: object, ref: tuple[int, float, float],
-            tolerance: float) -> None:
-    """A file the array check did not pass: a reason, or a second look through the public API."""
-    index = fill.first + row
-    status, npt_, fxv, lxv = int(m[0]), int(m[2]), float(m[3]), float(m[4])
-    if status in (OK, WIDTH):
-        fill.fail(index, axis_error(npt_, fxv, lxv, ref))
-    elif status == ERROR:
-        assert isinstance(detail, BaseException)
-        fill.fail(index, detail)
-    elif status == NO_BLOCK:
-        fill.fail(index, no_block_error())
-    elif status == SHORT:
-        assert isinstance(detail, int)
-        fill.fail(index, short_error(detail, npt_))
-    else:  # REDO: the public API decides what this file gives
-        try:
-            block, result = read_single(fill.paths[index], fill.block)
-            params = result.parameters
-            fxv, lxv, n = float(params["FXV"]), float(params["LXV"]), len(result.y)
-            if n != ref[0] or abs(fxv - ref[1]) > tolerance or abs(lxv - ref[2]) > tolerance:
-                raise axis_error(n, fxv, lxv, ref)
-        except Exception as error:  # noqa: BLE001
-            fill.fail(index, error)
-            return
-        fill.take(row, block, result.y)
-
-
-def fill_interpolated(fill: Fill, target: FloatArray, workers: int, bar: Progress) -> None:
-    """Every spectrum linearly interpolated onto `target` (NaN outside the file's own range)."""
-    fill.x = target
-    fill.allocate(0, target.size)
-
-    def one(row: int) -> tuple[Triple, None] | tuple[None, Exception]:
-        try:
-            block, result = read_single(fill.paths[row], fill.block)
-        except Exception as error:  # noqa: BLE001
-            return None, error
-        x = np.asarray(result.x, dtype=np.float64)
-        y = np.asarray(result.y, dtype=np.float64)
-        if x.size > 1 and x[0] > x[-1]:
-            x, y = x[::-1], y[::-1]
-        fill.out[row] = np.interp(target, x, y, left=np.nan, right=np.nan)
-        return block, None
-
-    with ThreadPoolExecutor(workers) as executor:
-        for row, (block, error) in enumerate(executor.map(one, range(len(fill.paths)))):
-            if block is not None:
-                fill.good[row] = True
-                fill.block_index[row] = fill.candidates.index(block)
-            else:
-                assert error is not None
-                fill.fail(row, error)
-            bar.advance()
-
-
-def check_block(block: str | Sequence[str]) -> Triple | None:
-    """None for "auto", else the upper-cased 2D triple; ValueError for anything else."""
-    if isinstance(block, str):
-        if block != "auto":
-            raise ValueError(f"block must be 'auto' or a (type, dimensions, derivative) triple, not {block!r}")
-        return None
-    if len(block) != 3 or not all(isinstance(b, str) for b in block):
-        raise ValueError(f"block must be 'auto' or a (type, dimensions, derivative) triple, not {block!r}")
-    chosen = (block[0].upper(), block[1].upper(), block[2].upper())
-    if chosen[1] != "2D":
-        raise ValueError(f"a collection holds single spectra: {' '.join(chosen)} is not a 2D block")
-    if chosen not in ranked_blocks(("2D",)):
-        raise ValueError(f"{' '.join(chosen)} is not a block getOpusData reads")
-    return chosen
+def read_rows(found: Survey, indices: Sequence[int], width: int, workers: int) -> tuple[Matrix, list[int]]:
+    """The files `indices` (all of one width) read again into a new matrix, in order;
+    held results copied. Returns the matrix and the indices that failed this time."""
+    out = np.empty((len(indices), width), dtype=np.float32)
+    native = [k for k, i in enumerate(indices) if i not in found.held]
+    for k, i in enumerate(indices):
+        if i in found.held:
+            out[k] = found.held[i].y
+    meta = np.zeros((len(indices), 6), dtype=np.float64)
+    details = native_fill([found.paths[indices[k]] for k in native], found.candidates, found.block is None, out,
+                          meta, native, workers, None)
+    lost = []
+    for n, k in enumerate(native):
+        m = meta[k]
+        i = indices[k]
+        if int(m[0]) != OK or int(m[2]) != width or m[3] != found.meta[i, 3] or m[4] != found.meta[i, 4]:
+            # The file changed between the two reads: it is not taken.
+            detail = details.get(n)
+            found.fail(i, detail if isinstance(detail, BaseException)
+                       else ValueError("the file changed while the collection was read"))
+            lost.append(i)
+    return out, lost

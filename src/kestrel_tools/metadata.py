@@ -38,12 +38,14 @@ import os
 import re
 import sys
 import warnings
-from collections.abc import Iterable, Sequence
+from collections.abc import Sequence
 from dataclasses import dataclass, field, fields
 from datetime import datetime, timedelta, timezone
 from typing import Any, Literal, Protocol
 
 import kestrel
+
+from kestrel_tools import model
 
 Triple = tuple[str, str, str]
 ParamValue = int | float | str
@@ -66,47 +68,10 @@ class MetadataWarning(UserWarning):
 
 # ----------------------------------------------------------------- primary block
 #
-# The block a scientist means by "the spectrum of this file": a result spectrum
-# (what the instrument software computed and shows), then single channels,
-# power spectra and interferograms (raw data behind the result), then phases and
-# traces. First-channel names come before their second-channel twins; within one
-# type a 3D block comes before the 2D one (a map file's 2D block is usually one
-# point of the map), and the underived block before its derivatives.
-RESULT_SPECTRA = ("AB", "TR", "REFL", "KM", "ATR", "RAM", "EMIS", "PAS", "LREFL", "ABARI", "TRARI")
-SINGLE_CHANNELS = ("SSC", "RSC", "SPOW", "RPOW")
-INTERFEROGRAMS = ("SIFG", "RIFG")
-OTHER_BLOCKS = ("SPH", "RPH", "TRC")
-_DERIVATIVES = ("NONE", "1DER", "2DER", "NDER")
-
-
-def _type_order() -> tuple[str, ...]:
-    order: list[str] = []
-    for tier in (RESULT_SPECTRA, SINGLE_CHANNELS, INTERFEROGRAMS, OTHER_BLOCKS):
-        order += tier
-        order += [name + "-CH2" for name in tier]
-    return tuple(order)
-
-
-TYPE_ORDER = _type_order()
-_TYPE_RANK = {name: i for i, name in enumerate(TYPE_ORDER)}
-
-
-def _rank(triple: Sequence[str]) -> tuple[int, int, int] | None:
-    type_rank = _TYPE_RANK.get(triple[0])
-    if type_rank is None or triple[2] not in _DERIVATIVES:
-        return None
-    return type_rank, 0 if triple[1] == "3D" else 1, _DERIVATIVES.index(triple[2])
-
-
-def ranked_blocks(dimensions: Iterable[str] = ("3D", "2D")) -> list[Triple]:
-    """Every block name getOpusData reads, best first by the primary-block rule.
-
-    >>> ranked_blocks(("2D",))[:3]
-    [('AB', '2D', 'NONE'), ('AB', '2D', '1DER'), ('AB', '2D', '2DER')]
-    """
-    dims = tuple(dimensions)
-    triples = [(t, d, v) for t in TYPE_ORDER for d in ("3D", "2D") if d in dims for v in _DERIVATIVES]
-    return sorted(triples, key=lambda t: _rank(t) or (0, 0, 0))
+# The ranking of block types lives in the data model (kestrel_tools.model).
+TYPE_ORDER = model.TYPE_ORDER
+_rank = model.block_rank
+ranked_blocks = model.ranked_blocks
 
 
 def primary_block(path: str | os.PathLike[str], *, blocks: Sequence[Sequence[str]] | None = None) -> Triple:
@@ -135,46 +100,27 @@ def primary_block(path: str | os.PathLike[str], *, blocks: Sequence[Sequence[str
 
 # ----------------------------------------------------------------- units and kinds
 
-_X_UNITS = {
-    "WN": "cm-1", "MI": "um", "NM": "nm", "LGW": "log(cm-1)", "PNT": "points",
-    "SEC": "s", "MSC": "ms", "MIN": "min", "HZ": "Hz",
-}
-
-_Y_KINDS = {
-    "AB": "absorbance", "TR": "transmittance", "RFL": "reflectance", "REFL": "reflectance",
-    "KM": "kubelka-munk", "ATR": "atr", "RAM": "raman", "EMI": "emission", "EMIS": "emission",
-    "PAS": "photoacoustic", "LRF": "log reflectance", "LREFL": "log reflectance",
-    "SC": "single channel", "IGM": "interferogram", "IFG": "interferogram", "PH": "phase",
-    "PW": "power", "POW": "power", "TRC": "trace", "ABARI": "absorbance", "TRARI": "transmittance",
-}
-
-# Raw data blocks, named with their sample (S) or reference (R) prefix.
-_RAW_KINDS = {"SC": "single channel", "IFG": "interferogram", "PH": "phase", "POW": "power", "TRC": "trace"}
-
 
 def x_unit_name(dxu: str) -> str:
-    """The name of an x unit code (DXU): "WN" -> "cm-1", "MI" -> "um", "PNT" -> "points".
+    """The unit text of an x unit code (DXU): "WN" -> "cm-1", "MI" -> "um", "PNT" -> "points".
 
     Unknown codes come back unchanged.
 
-    >>> x_unit_name("WN"), x_unit_name("SEC"), x_unit_name("XYZ")
-    ('cm-1', 's', 'XYZ')
+    >>> x_unit_name("WN"), x_unit_name("MSC"), x_unit_name("XYZ")
+    ('cm-1', 'ms', 'XYZ')
     """
-    return _X_UNITS.get(dxu.strip().upper(), dxu)
+    unit = model.X_UNITS.get(dxu.strip().upper())
+    return dxu if unit is None else unit.unit
 
 
 def y_kind_name(code: str) -> str | None:
-    """What y values are, from a PLF code or a block type ("AB" -> "absorbance").
+    """What y values are, from a block type or a PLF code ("AB" -> "absorbance").
 
     >>> y_kind_name("RFL"), y_kind_name("SSC"), y_kind_name("??")
     ('reflectance', 'single channel', None)
     """
-    code = code.strip().upper().removesuffix("-CH2")
-    if code in _Y_KINDS:
-        return _Y_KINDS[code]
-    if code[:1] in ("S", "R") and code[1:] in _RAW_KINDS:
-        return _RAW_KINDS[code[1:]]
-    return None
+    kind = model.value_kind(code, code)
+    return None if kind is None else kind.name
 
 
 # ----------------------------------------------------------------- acquisition time
@@ -365,7 +311,8 @@ def _number(params: dict[str, ParamValue], keys: Sequence[str], name: str, field
     return None
 
 
-def _read_parameters(path: str, block: Triple) -> dict[str, ParamValue]:
+def read_parameters(path: str, block: Triple) -> dict[str, ParamValue]:
+    """The parameters of `block` of the file, without its values."""
     # The one place that reads a block's parameters: the native plan reads them
     # without the data.
     from kestrel_tools import _native
@@ -380,7 +327,8 @@ def info_from_parameters(path: str, blocks: list[Triple], block: Triple,
     result reuse this); with quiet=True missing fields warn nothing."""
     fields: _Warner = _Silent() if quiet else _Fields(path)
     acquired, acquired_from = acquisition(params, fields)
-    reference = block[0].startswith("R")
+    # A reference channel's raw data counts the reference scans (REFL and RAM are sample results).
+    reference = model.is_reference(block[0])
     scans = _number(params, ("ARS", "NSR") if reference else ("ASS", "NSS"), "scans", fields)
     dxu = params.get("DXU")
     x_unit = x_unit_name(dxu) if isinstance(dxu, str) else None
@@ -390,10 +338,8 @@ def info_from_parameters(path: str, blocks: list[Triple], block: Triple,
     # acquisition was set to compute; a file converted afterwards keeps the old
     # setting (a real AB block of absorbances up to 6 carries PLF=TR), so PLF
     # decides only where the block type does not.
-    kind = y_kind_name(block[0])
-    plf = params.get("PLF")
-    if kind is None and isinstance(plf, str):
-        kind = y_kind_name(plf)
+    value = model.value_kind(block[0], params.get("PLF"))
+    kind = None if value is None else value.name
     resolution = _number(params, ("RES",), "resolution", fields)
     return FileInfo(
         path=path,
@@ -430,4 +376,4 @@ def file_info(path: str | os.PathLike[str], block: Sequence[str] | None = None) 
     blocks = [(b[0], b[1], b[2]) for b in kestrel.listContents(name)]
     chosen = primary_block(name, blocks=blocks) if block is None else (block[0].upper(), block[1].upper(),
                                                                         block[2].upper())
-    return info_from_parameters(name, blocks, chosen, _read_parameters(name, chosen))
+    return info_from_parameters(name, blocks, chosen, read_parameters(name, chosen))

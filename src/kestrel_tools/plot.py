@@ -32,7 +32,7 @@ def plot_result(result: Any, *, at: float | None = None, band: tuple[float, floa
     >>> m = kestrel.getOpusData(str(kestrel_tools.DEMO_FILE), ("AB", "3D", "NONE"))
     >>> figure = plot_result(m, band=(2800.0, 3000.0))
     >>> figure.axes[1].get_ylabel()
-    'Absorbance, ∫ 2800–3000 cm⁻¹'
+    'Absorbance, ∫ 2800–3000 cm-1'
     """
     if at is not None and band is not None:
         raise ValueError("give either one x value (at) or a band, not both")
@@ -44,7 +44,7 @@ def plot_result(result: Any, *, at: float | None = None, band: tuple[float, floa
         raise TypeError("plot_result draws one result; plot a Collection's rows with its own x")
     figure = Figure(figsize=(7.5, 4.8), layout="constrained")
     axes = figure.add_subplot()
-    xunit = x_unit(result.parameters.get("DXU"))
+    xunit = x_unit(result.parameters.get("DXU"), result.dataType)
     ylabel = y_kind(result.dataType).label
     if kind == "spectrum":
         axes.plot(result.x, result.y, linewidth=0.9)
@@ -83,7 +83,7 @@ def plot_result(result: Any, *, at: float | None = None, band: tuple[float, floa
         else:
             index = _trace_index(result.labels, trace)
             values, what = table.values[:, index], _trace_name(result.labels, index)
-        xs, ys = table.keys["map_x"], table.keys["map_y"]
+        xs, ys = table.keys["x"], table.keys["y"]
         points = axes.scatter(xs, ys, c=values, s=_marker_size(xs), marker="s", edgecolors="none")
         for region in regions:
             if len(region.mapX):

@@ -3,60 +3,122 @@
 >>> from kestrel_tools import DEMO_FILE
 >>> expand_sources(DEMO_FILE.parent / "demo*.0") == [str(DEMO_FILE), str(DEMO_FILE.with_name("demo_regions.0"))]
 True
+
+A folder or a pattern gives regular files only: a FIFO in a folder has nobody
+writing to it as a rule, and reading it would wait forever. What was passed
+over is counted (`find_files`), so that a command can say so. A path named
+explicitly is taken as given, a FIFO included: `readable_copy` reads such a
+stream once, so that code that opens a file twice works from what was read.
 """
 
 from __future__ import annotations
 
+import contextlib
 import glob
 import os
-import re
-from collections.abc import Iterable
+import shutil
+import stat
+import tempfile
+from collections.abc import Iterable, Iterator
+from typing import NamedTuple
 
 PathArg = str | os.PathLike[str]
 
-__all__ = ["PathArg", "expand_sources"]
-
-# Instruments number their files: name.0, name.1, name.0003. A folder with such a
-# name is most likely a file someone replaced, so it is listed (and fails)
-# rather than dropped without a word.
-_OPUS_NAME = re.compile(r"\.\d+$")
+__all__ = ["Found", "PathArg", "expand_sources", "find_files", "readable_copy"]
 
 
-def _folder(folder: str, recursive: bool) -> list[str]:
-    found: list[str] = []
+class Found(NamedTuple):
+    """The files a source names, and the entries a folder or pattern passed over
+    (FIFOs, sockets, devices, dangling links; folders named like files)."""
+
+    paths: list[str]
+    passed_over: list[str]
+
+
+def _is_file_name(name: str) -> bool:
+    # Instruments number their files: name.0, name.1, name.0003. A folder named
+    # so is most likely a file someone replaced: say that it was passed over.
+    stem, dot, digits = name.rpartition(".")
+    return bool(stem and dot and digits.isascii() and digits.isdigit())
+
+
+def _folder(folder: str, recursive: bool) -> Found:
+    found = Found([], [])
     if recursive:
         for root, dirs, files in os.walk(folder):
             dirs[:] = sorted(d for d in dirs if not d.startswith("."))
-            found += [os.path.join(root, f) for f in sorted(files) if not f.startswith(".")]
+            for name in sorted(f for f in files if not f.startswith(".")):
+                path = os.path.join(root, name)
+                (found.paths if os.path.isfile(path) else found.passed_over).append(path)
         return found
     with os.scandir(folder) as entries:
         for entry in sorted(entries, key=lambda e: e.name):
             if entry.name.startswith("."):
                 continue
-            if entry.is_dir() and not _OPUS_NAME.search(entry.name):
-                continue
-            found.append(entry.path)
+            if entry.is_file():
+                found.paths.append(entry.path)
+            elif not entry.is_dir() or _is_file_name(entry.name):
+                found.passed_over.append(entry.path)
     return found
 
 
-def _one_source(source: PathArg, recursive: bool) -> list[str]:
+def _one_source(source: PathArg, recursive: bool) -> Found:
     text = os.fspath(source)
     if os.path.isdir(text):
         return _folder(text, recursive)
     if glob.has_magic(text) and not os.path.lexists(text):
-        return sorted(glob.glob(text, recursive=recursive))
-    return [text]
+        found = Found([], [])
+        for path in sorted(glob.glob(text, recursive=recursive)):
+            (found.paths if os.path.isfile(path) else found.passed_over).append(path)
+        return found
+    return Found([text], [])
 
 
-def expand_sources(sources: PathArg | Iterable[PathArg], *, recursive: bool = False) -> list[str]:
-    """The files named by `sources`, in order.
+def find_files(sources: PathArg | Iterable[PathArg], *, recursive: bool = False) -> Found:
+    """The files named by `sources`, in order, and what their folders passed over.
 
-    A folder gives its files sorted by name (hidden ones left out; with
-    `recursive` those of every subfolder too; without, a subfolder named like an
-    instrument file, "x.0", is listed so that its failure is reported). A glob
-    pattern gives its matches sorted. Any other path is taken as given. An
+    A folder gives its regular files sorted by name (hidden ones left out; with
+    `recursive` those of every subfolder too). A glob pattern gives its regular
+    matches sorted. Any other path is taken as given, whatever it is. An
     iterable is taken item by item, each item a path as given.
+
+    >>> from kestrel_tools import DEMO_FILE
+    >>> find_files(DEMO_FILE.parent).passed_over
+    []
     """
     if isinstance(sources, (str, os.PathLike)):
         return _one_source(sources, recursive)
-    return [os.fspath(p) for p in sources]
+    return Found([os.fspath(p) for p in sources], [])
+
+
+def expand_sources(sources: PathArg | Iterable[PathArg], *, recursive: bool = False) -> list[str]:
+    """The files named by `sources`, in order (`find_files` without what was passed over)."""
+    return find_files(sources, recursive=recursive).paths
+
+
+def is_stream(path: str) -> bool:
+    """True for a FIFO, a socket or a device: a file that can be read only once."""
+    try:
+        mode = os.stat(path).st_mode
+    except (OSError, ValueError):
+        return False  # the reader will say what is wrong
+    return not (stat.S_ISREG(mode) or stat.S_ISDIR(mode))
+
+
+@contextlib.contextmanager
+def readable_copy(path: str) -> Iterator[str]:
+    """A path that can be opened as often as needed and gives the same bytes.
+
+    A regular file (or anything that is not a stream) is its own path; a FIFO or
+    a device is read once, into a private temporary file removed afterwards.
+    """
+    if not is_stream(path):
+        yield path
+        return
+    fd, copy = tempfile.mkstemp(prefix="kestrel-", suffix=".0")
+    try:
+        with os.fdopen(fd, "wb") as out, open(path, "rb") as stream:
+            shutil.copyfileobj(stream, out)
+        yield copy
+    finally:
+        os.remove(copy)

@@ -34,17 +34,17 @@ def region(title, n, width, times=True):
 def results():
     """One result of every kind (rows of the flat table, its key columns and its axis)."""
     labels = ["peak, 1", 'area "B"']
-    yield "spectrum", kestrel.SingleDataReturn(y=cube(3), **{**BASE, "dimension": "2D"}), [], "x"
+    yield "spectrum", kestrel.SingleDataReturn(y=cube(3), **{**BASE, "dimension": "2D"}), [], "wavenumber"
     yield "image_map", kestrel.ImageDataReturn(np.array([1.0, 2.0]), np.array([5.0, 4.0, 3.0]), cube(3, 2, 3),
-                                               **BASE), ["map_y", "map_x"], "x"
+                                               **BASE), ["x", "y"], "wavenumber"
     yield "trace_map", kestrel.ImageTRCDataReturn(np.array([1.0]), np.array([7.0, 8.0]), labels, cube(2, 1, 2),
-                                                  **BASE), ["map_y", "map_x"], "trace"
-    yield "series", kestrel.TimeResolvedDataReturn(np.array([0.0, 0.5]), cube(2, 3), **BASE), ["z"], "x"
-    yield "trace_series", kestrel.TimeResolvedTRCDataReturn(labels, cube(2, 3), **BASE), ["trace"], "x"
+                                                  **BASE), ["x", "y"], "trace"
+    yield "series", kestrel.TimeResolvedDataReturn(np.array([0.0, 0.5]), cube(2, 3), **BASE), ["time"], "wavenumber"
+    yield "trace_series", kestrel.TimeResolvedTRCDataReturn(labels, cube(2, 3), **BASE), ["time"], "trace"
     yield "multi_region", kestrel.MultiRegionDataReturn([region("Region 1 (2 x 1)", 2, 3), region("R2", 1, 3)],
-                                                        **BASE), ["region", "map_x", "map_y", "start_time"], "x"
+                                                        **BASE), ["region", "x", "y", "start_time"], "wavenumber"
     yield "multi_region_trace", kestrel.MultiRegionTRCDataReturn(
-        labels, [region("Region 1", 3, 2, times=False)], **BASE), ["region", "map_x", "map_y"], "trace"
+        labels, [region("Region 1", 3, 2, times=False)], **BASE), ["region", "x", "y"], "trace"
 
 
 def expected_rows(result):
@@ -53,6 +53,8 @@ def expected_rows(result):
         return result.y.reshape(1, -1)
     if hasattr(result, "regions"):
         return np.concatenate([r.spectra for r in result.regions])
+    if isinstance(result, kestrel.TimeResolvedTRCDataReturn):
+        return result.traces.T  # one row per time point
     data = result.traces if hasattr(result, "traces") else result.spectra
     return data.reshape(-1, data.shape[-1])
 
@@ -74,14 +76,14 @@ def test_wide_csv_reads_back_exactly(tmp_path, kind, result, keys, axis):
         header, *rows = list(csv.reader(f))
     assert header[:len(keys)] == keys
     columns = header[len(keys):]
-    if axis == "x":
+    if axis != "trace":
         np.testing.assert_array_equal(np.array(columns, dtype=np.float64), result.x)
     else:
         assert columns == axis_of(result, axis)
     values = np.array([row[len(keys):] for row in rows], dtype=np.float32)
     np.testing.assert_array_equal(values, expected_rows(result))
-    if kind == "image_map":  # rows run along a map row: (mapY[0], mapX[0]), (mapY[0], mapX[1]), ...
-        assert [(float(r[0]), float(r[1])) for r in rows[:3]] == [(5.0, 1.0), (5.0, 2.0), (4.0, 1.0)]
+    if kind == "image_map":  # rows run along a map row: (mapX[0], mapY[0]), (mapX[1], mapY[0]), ...
+        assert [(float(r[0]), float(r[1])) for r in rows[:3]] == [(1.0, 5.0), (2.0, 5.0), (1.0, 4.0)]
     if kind == "multi_region":
         assert [r[0] for r in rows] == ["Region 1 (2 x 1)"] * 2 + ["R2"]
 
@@ -102,19 +104,24 @@ def test_long_parquet_and_csv_agree_value_for_value(tmp_path, kind, result, keys
         text_rows = list(csv.reader(f))[1:]
     np.testing.assert_array_equal(np.array([r[-1] for r in text_rows], dtype=np.float32), rows.reshape(-1))
     described = json.loads(table.schema.metadata[b"kestrel"])
-    assert described["kind"] == kind and described["x"] == result.x.tolist()
+    assert described["kind"] == kind and "x" not in described  # the axis is a column, not metadata
 
 
-def test_wide_parquet_of_a_map_names_columns_by_exact_x(tmp_path):
-    """A wide Parquet table has one float32 column per x value, named so that float(name) is that x."""
+def test_wide_parquet_of_a_map_is_one_row_per_spectrum_with_the_axis_stored_once(tmp_path):
+    """pyarrow and pandas read a wide Parquet map back to the same values: a fixed-size list per
+    position, the x axis in the first row of its own column."""
+    pd = pytest.importorskip("pandas")
     m = kestrel.getOpusData(str(DEMO_FILE), ("AB", "3D", "NONE"))
     write_parquet(m, tmp_path / "m.parquet")
     table = pq.read_table(tmp_path / "m.parquet")
-    names = table.column_names
-    assert names[:2] == ["map_y", "map_x"]
-    np.testing.assert_array_equal(np.array(names[2:], dtype=np.float64), m.x)
-    matrix = np.column_stack([table.column(n).to_numpy() for n in names[2:]])
-    np.testing.assert_array_equal(matrix, m.spectra.reshape(-1, len(m.x)))
+    assert table.column_names == ["x", "y", "wavenumber", "value"]
+    assert table.schema.field("value").type == pa.list_(pa.float32(), len(m.x))
+    assert table.schema.field("wavenumber").metadata[b"units"] == b"cm-1"
+    assert table.column("wavenumber").null_count == len(m.mapX) * len(m.mapY) - 1
+    np.testing.assert_array_equal(table.column("wavenumber")[0].values.to_numpy(), m.x)
+    frame = pd.read_parquet(tmp_path / "m.parquet")
+    np.testing.assert_array_equal(np.stack(frame["value"].to_numpy()), m.spectra.reshape(-1, len(m.x)))
+    np.testing.assert_array_equal(frame["wavenumber"][0], m.x)
 
 
 def test_collection_tables_quote_file_names(tmp_path):
@@ -201,3 +208,39 @@ def test_subclasses_of_results_count_as_their_base_and_other_objects_are_refused
     call(Spectrum(y=cube(3), **{**BASE, "dimension": "2D"}), *args)
     with pytest.raises(TypeError):
         call(np.zeros(3), *args)
+
+
+SAMPLES = __import__("pathlib").Path(__file__).resolve().parents[3] / "shared" / "opus-samples"
+
+
+@pytest.mark.skipif(not SAMPLES.is_dir(), reason="no sample files")
+@pytest.mark.parametrize("name, block", [("pictures/peach_juice.0", ("REFL", "2D", "NONE")),
+                                         ("opusreader2/issue82_Opus_test.0", ("AB", "2D", "NONE")),
+                                         ("ramanchada2/test_opus.0", ("RAM", "2D", "NONE"))])
+@pytest.mark.parametrize("layout", ["long", "wide"])
+def test_a_real_spectrum_in_parquet_is_no_larger_than_its_csv(tmp_path, name, block, layout):
+    r = kestrel.getOpusData(str(SAMPLES / name), block)
+    write_csv(r, tmp_path / "s.csv")
+    write_parquet(r, tmp_path / "s.parquet", layout=layout)
+    assert (tmp_path / "s.parquet").stat().st_size <= (tmp_path / "s.csv").stat().st_size
+    table = pq.read_table(tmp_path / "s.parquet")
+    values = table.column("value").combine_chunks()
+    np.testing.assert_array_equal(np.asarray(values.flatten() if layout == "wide" else values), r.y)
+
+
+EMPTY = [
+    kestrel.SingleDataReturn(y=np.zeros(0, np.float32), **{**BASE, "dimension": "2D", "x": np.zeros(0)}),
+    kestrel.MultiRegionDataReturn([], **BASE),
+    kestrel.MultiRegionTRCDataReturn([], [region("a", 2, 0, times=False)], **BASE),
+    kestrel.ImageTRCDataReturn(np.array([1.0]), np.array([2.0]), [], np.zeros((1, 1, 0), np.float32), **BASE),
+]
+
+
+@pytest.mark.parametrize("result", EMPTY, ids=["no points", "no regions", "no traces", "map of no traces"])
+def test_results_without_values_write_in_every_layout(tmp_path, result):
+    """No rows or no columns: each writer still makes a file that reads back with the right columns."""
+    for layout in ("wide", "long"):
+        write_parquet(result, tmp_path / "e.parquet", layout=layout)
+        write_csv(result, tmp_path / "e.csv", layout=layout)
+        assert pq.read_table(tmp_path / "e.parquet").column_names[-1] == "value"
+    write_netcdf(result, tmp_path / "e.nc")

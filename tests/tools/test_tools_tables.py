@@ -26,7 +26,7 @@ def test_every_result_kind(write):
     """Coordinates per spectrum, one column per point (or trace), values by reshape; views where possible."""
     single = read(DEMO_FILE, ("AB", "2D", "NONE"))
     frame = to_pandas(single)
-    assert list(frame.columns) == ["x", "y"] and np.array_equal(frame["y"], single.y)
+    assert list(frame.columns) == ["wavenumber", "value"] and np.array_equal(frame["value"], single.y)
 
     image = read(DEMO_FILE, ("AB", "3D", "NONE"))
     frame = to_pandas(image)
@@ -104,7 +104,8 @@ def test_collect_command(tmp_path, capsys, suffix):
     else:
         frame = pd.read_csv(out) if suffix == ".csv" else pd.read_parquet(out)
         assert frame["file"].tolist() == [str(tmp_path / "s0.0"), str(tmp_path / "s1.0")]
-        assert np.array_equal(frame.iloc[:, 1:].to_numpy(np.float32), values)
+        matrix = frame.iloc[:, 1:].to_numpy(np.float32) if suffix == ".csv" else np.stack(frame["value"])
+        assert np.array_equal(matrix, values)
     (tmp_path / "broken.0").write_bytes(b"\x0a\x0a\xfe\xfe")
     capsys.readouterr()
     assert kestrel_main(["collect", str(tmp_path), "--out", str(out)]) == 1
@@ -119,7 +120,7 @@ def test_collect_command(tmp_path, capsys, suffix):
 
 
 @pytest.mark.filterwarnings("ignore::kestrel_tools.MetadataWarning")
-@pytest.mark.parametrize("name", ["metadata", "progress", "collection", "tables", "sources"])
+@pytest.mark.parametrize("name", ["metadata", "model", "progress", "collection", "tables", "sources"])
 def test_docstring_examples(name):
     """The examples in the docstrings run as written."""
     import doctest

@@ -22,7 +22,7 @@ def read(kind_file):
 
 EXPECTED_DIMS = {
     "spectrum": ("wavenumber",), "image_map": ("y", "x", "wavenumber"), "trace_map": ("y", "x", "trace"),
-    "series": ("time", "wavenumber"), "trace_series": ("trace", "time"), "multi_region": ("point", "wavenumber"),
+    "series": ("time", "wavenumber"), "trace_series": ("time", "trace"), "multi_region": ("point", "wavenumber"),
     "multi_region_trace": ("point", "trace"),
 }
 
@@ -36,6 +36,8 @@ def test_dims_values_and_attributes(read, kind):
     main = {"spectrum": "y", "image_map": "spectra", "trace_map": "traces", "series": "spectra",
             "trace_series": "traces"}.get(kind)
     expected = getattr(r, main) if main else np.concatenate([reg.spectra for reg in r.regions])
+    if kind == "trace_series":
+        expected = expected.T  # time first, like a series
     assert np.array_equal(a.values, expected)
     assert a.attrs["block"] == f"{r.dataType} {r.dimension} {r.derivative}" and a.attrs["source"] == path
     assert all(isinstance(v, (str, int, float)) for v in a.attrs.values())
@@ -62,6 +64,7 @@ def test_trace_labels_and_series_times_are_coordinates(read):
     _, ts = read("trace_series")
     t = to_xarray(ts)
     assert np.array_equal(t.sel(trace="area").values, ts.traces[1]) and t.time.attrs["units"] == "min"
+    assert t.dims == ("time", "trace") and np.array_equal(t.time.values, ts.x)
 
 
 @pytest.mark.parametrize("kind", ["multi_region", "multi_region_trace"])
@@ -82,7 +85,7 @@ def test_regions_group_by_title(read, kind):
 
 
 @pytest.mark.parametrize("dxu, name, units", [
-    ("WN", "wavenumber", "cm-1"), ("MI", "wavelength", "um"), ("PNT", "data_point", "1"), ("MIN", "time", "min"),
+    ("WN", "wavenumber", "cm-1"), ("MI", "wavelength", "um"), ("PNT", "data_point", "points"), ("MIN", "time", "min"),
     ("QQ", "abscissa", "QQ"), (None, "abscissa", ""), (7, "abscissa", "")])
 def test_x_axis_named_from_its_unit(dxu, name, units):
     assert spectral_axis({} if dxu is None else {"DXU": dxu}) == (name, units)

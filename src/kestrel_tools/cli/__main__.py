@@ -25,7 +25,7 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument("file", nargs="?", help="an OPUS file (default: the bundled demo file)")
     parser.add_argument("--block", nargs=3, metavar=("TYPE", "DIMS", "DERIV"),
                         help="one data block, as listed (e.g. AB 2D NONE)")
-    parser.add_argument("--csv", action="store_true", help="with --block: write x,y as CSV to standard output")
+    parser.add_argument("--csv", action="store_true", help="with --block: write the spectrum as CSV (its x axis, then value) to standard output")
     parser.add_argument("--save-images", metavar="DIR", help="write each picture of the file to DIR")
     return parser
 
@@ -36,6 +36,7 @@ SUBCOMMANDS: dict[str, str] = {
     "convert": "kestrel_tools.cli.convert",
     "plot": "kestrel_tools.cli.plot",
     "info": "kestrel_tools.cli.info",
+    "refs": "kestrel_tools.cli.refs",
 }
 
 

@@ -18,7 +18,7 @@ import numpy as np
 
 import kestrel
 
-from kestrel_tools import _windows
+from kestrel_tools import _windows, model
 from kestrel_tools.cli._common import (OK, READ_ERRORS, READ_FAILED, Parser, Triple, command_parser, parse,
                                        quiet_metadata, report)
 from kestrel_tools.metadata import file_info, primary_block
@@ -101,7 +101,7 @@ def block_summary(path: str, triple: Triple) -> dict[str, Any]:
     entry["shape"] = list(plan["shape"])
     x = np.asarray(plan["x"], np.float64)
     entry["x"] = {"first": _plain(x[0]) if len(x) else None, "last": _plain(x[-1]) if len(x) else None,
-                  "points": len(x), "unit": _plain(parameters.get("DXU"))}
+                  "points": len(x), "unit": model.x_unit(parameters.get("DXU")).unit or None}
     entry["y"] = {"min": _plain(parameters.get("MNY")), "max": _plain(parameters.get("MXY"))}
     if kind in ("image_map", "trace_map"):
         entry["map"] = {"columns": len(plan["mapX"]), "rows": len(plan["mapY"]),

@@ -9,7 +9,7 @@ spectra only) or a Collection, and a path; the file appears whole or not at all.
 >>> out = pathlib.Path(tempfile.mkdtemp()) / "map.csv"
 >>> write_csv(r, out)
 >>> out.read_text().splitlines()[0][:32]
-'map_y,map_x,3100.0,3097.98994974'
+'x,y,3100.0,3097.9899497487436,30'
 """
 
 from kestrel_tools.export.csv import write_csv

@@ -18,13 +18,15 @@ _CHUNK_VALUES = 1 << 20
 def write_csv(data: Any, path: PathLike, *, layout: Layout | None = None) -> None:
     """Write a result or a Collection to `path` as CSV.
 
-    `layout="wide"` writes one spectrum (or one map position, or one trace) per
-    row: the key columns first (``file`` for a Collection; ``map_y, map_x`` for
-    maps; ``z`` for series; ``region, map_x, map_y, start_time`` for multi-region
-    maps; ``trace`` for trace series), then one column per x value, headed by that
-    x value (by the trace label for trace maps). `layout="long"` writes one value
-    per row: the key columns, ``x`` (or ``trace``) and ``value``. By default a
-    single spectrum is written long (two columns, ``x,value``), everything else wide.
+    The columns are those of ``to_pandas``. `layout="wide"` writes one
+    spectrum (one map position, one time point, one file) per row: the key
+    columns first (``file`` for a Collection; ``x, y`` for maps; ``time`` for
+    series and trace series; ``region, x, y, start_time`` for multi-region
+    maps), then one column per x value, headed by that x value (by the trace
+    name for trace results). `layout="long"` writes one value per row: the key
+    columns, the spectral axis under its own name (``wavenumber``, ...) or
+    ``trace``, and ``value``. By default a single spectrum is written long (two
+    columns, ``wavenumber,value``), everything else wide.
 
     Every number is written in its shortest exact form: float32 values read back
     as the same float32, x values as the same float64.
@@ -34,21 +36,32 @@ def write_csv(data: Any, path: PathLike, *, layout: Layout | None = None) -> Non
     >>> out = pathlib.Path(tempfile.mkdtemp()) / "demo.csv"
     >>> write_csv(r, out)
     >>> out.read_text().splitlines()[:2]
-    ['x,value', '3999.6,0.02']
+    ['wavenumber,value', '3999.6,0.02']
     """
-    table = flat_table(data)
-    if layout is None:
-        layout = "long" if table.kind == "spectrum" else "wide"
-    if layout not in ("wide", "long"):
-        raise ValueError(f"layout must be 'wide' or 'long', not {layout!r}")
-    lines = _wide_lines(table) if layout == "wide" else _long_lines(table)
+    lines = csv_lines(data, layout=layout)
     with replacing(path) as temporary, open(temporary, "w", encoding="utf-8", newline="") as out:
         for block in lines:
             out.write(block)
 
 
+def csv_lines(data: Any, *, layout: Layout | None = None) -> Iterator[str]:
+    """The text of `write_csv`, in slices of many lines each (for a stream such as standard output).
+
+    >>> import kestrel, kestrel_tools
+    >>> r = kestrel.getOpusData(str(kestrel_tools.DEMO_FILE), ("AB", "2D", "NONE"))
+    >>> "".join(csv_lines(r)).splitlines()[:2]
+    ['wavenumber,value', '3999.6,0.02']
+    """
+    table = flat_table(data)
+    if layout is None:
+        layout = table.layout.default_layout
+    if layout not in ("wide", "long"):
+        raise ValueError(f"layout must be 'wide' or 'long', not {layout!r}")
+    return _wide_lines(table) if layout == "wide" else _long_lines(table)
+
+
 def _axis_text(table: FlatTable) -> list[str]:
-    text = text_column(table.axis) if table.axis_name == "trace" else shortest_text(table.axis)
+    text = text_column(table.axis) if table.axis.dtype == object else shortest_text(table.axis)
     return [str(t) for t in text.tolist()]
 
 
@@ -65,7 +78,7 @@ def _wide_lines(table: FlatTable) -> Iterator[str]:
 
 def _long_lines(table: FlatTable) -> Iterator[str]:
     rows, width = table.shape
-    names = [*table.keys, table.axis_name, "value"]
+    names = [*table.keys, table.along, "value"]
     yield ",".join(csv_field(name) for name in names) + "\n"
     # The keys of a row and the x values are formatted once and repeated as text;
     # only the values themselves are formatted per line.

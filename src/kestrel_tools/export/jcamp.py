@@ -9,8 +9,9 @@ from typing import Any
 import numpy as np
 
 from kestrel_tools.export._files import PathLike, replacing
-from kestrel_tools.export._table import kind_of
-from kestrel_tools.export._units import jcamp_data_type, x_unit, y_kind
+from kestrel_tools import model
+from kestrel_tools._flat import kind_of
+from kestrel_tools.export._units import jcamp_data_type
 from kestrel_tools.metadata import info_from_parameters
 
 # Integers never need more bits than float64 holds exactly, so a reader that
@@ -18,9 +19,6 @@ from kestrel_tools.metadata import info_from_parameters
 _MAX_BITS = 53
 _FLOAT32_MANTISSA = 24
 _LINE_WIDTH = 80
-_KIND_NAMES = {"image_map": "an image map", "trace_map": "a trace map", "series": "a time-resolved series",
-               "trace_series": "a trace series", "multi_region": "a multi-region map",
-               "multi_region_trace": "a multi-region trace map", "collection": "a Collection"}
 
 
 def write_jcamp(result: Any, path: PathLike, *, info: Any = None, title: str | None = None,
@@ -43,8 +41,9 @@ def write_jcamp(result: Any, path: PathLike, *, info: Any = None, title: str | N
     >>> [l for l in out.read_text().splitlines() if l.startswith(("##DATA TYPE", "##XUNITS", "##LONGDATE"))]
     ['##DATA TYPE=INFRARED SPECTRUM', '##LONGDATE=2026/12/09 10:15:00 +0100', '##XUNITS=1/CM']
     """
-    if kind_of(result) != "spectrum":
-        raise TypeError(f"JCAMP-DX takes single spectra, not {_KIND_NAMES.get(kind_of(result), 'this')}")
+    kind = kind_of(result)
+    if kind != "spectrum":
+        raise TypeError(f"JCAMP-DX takes single spectra, not {model.KINDS[kind].noun}")
     x = np.asarray(result.x, dtype=np.float64)
     y = np.asarray(result.y)
     if len(x) != len(y) or len(x) < 2:
@@ -91,8 +90,8 @@ def _header(result: Any, meta: Any, x: np.ndarray, y: np.ndarray, title: str | N
         ("SPECTROMETER/DATA SYSTEM", getattr(meta, "instrument", None)),
         ("RESOLUTION", _number(getattr(meta, "resolution", None))),
         ("$OPUS BLOCK", f"{result.dataType} {result.dimension} {result.derivative}"),
-        ("XUNITS", x_unit(dxu).jcamp),
-        ("YUNITS", y_kind(result.dataType).jcamp),
+        ("XUNITS", model.x_unit(dxu).jcamp),
+        ("YUNITS", (model.value_kind(result.dataType) or model.UNKNOWN_VALUE).jcamp),
         ("XFACTOR", "1.0"),
         ("YFACTOR", repr(yfactor)),
         ("FIRSTX", repr(float(x[0]))),

@@ -9,16 +9,18 @@ from typing import Any
 import numpy as np
 
 from kestrel_tools._optional import require
-from kestrel_tools.export._files import PathLike, replacing
-from kestrel_tools.export._table import is_collection
+from kestrel_tools._flat import is_collection
+from kestrel_tools.export._files import PathLike, write_bytes
 
 
 def write_netcdf(data: Any, path: PathLike) -> None:
     """Write a result, a Collection or an xarray Dataset to `path` as netCDF-4.
 
-    Every kind of result is written with its coordinates (x, the map
-    coordinates, z, the trace labels, the region of each point) and its
+    Every kind of result is written as ``to_xarray`` labels it: the same
+    dimensions, coordinates (the spectral axis, the map's x and y, time, the
+    trace names, the region of each point) with their units, and the
     parameters as attributes; read it back with ``xarray.open_dataset(path)``.
+    The file is built in memory, then written whole.
     Attribute values netCDF cannot hold (None, booleans, nested containers,
     datetimes) are stored as text; a dict attribute as JSON.
 
@@ -34,8 +36,10 @@ def write_netcdf(data: Any, path: PathLike) -> None:
     require("h5netcdf", "netcdf")
     require("h5py", "netcdf")  # the HDF5 library under h5netcdf
     dataset = _storable(data if isinstance(data, xr.Dataset) else dataset_of(data))
-    with replacing(path) as temporary:
-        dataset.to_netcdf(temporary, engine="h5netcdf", invalid_netcdf=False)
+    # Built in memory and written by our own code: a full disk or a file-size
+    # limit is then an OSError here, never a failure inside the HDF5 library
+    # (whose error path on a failed write can end the process).
+    write_bytes(path, dataset.to_netcdf(None, engine="h5netcdf", invalid_netcdf=False))
 
 
 def dataset_of(data: Any) -> Any:
@@ -45,7 +49,7 @@ def dataset_of(data: Any) -> Any:
     if is_collection(data):
         labelled = data.to_xarray()
     else:
-        from kestrel_tools.xarray_backend import to_xarray
+        from kestrel_tools.xarray_backend.convert import to_xarray
 
         labelled = to_xarray(data)
     dataset = labelled.to_dataset()

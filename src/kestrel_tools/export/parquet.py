@@ -7,70 +7,117 @@ from typing import Any
 
 import numpy as np
 
+from kestrel_tools import model
+from kestrel_tools._flat import FlatTable, flat_table
 from kestrel_tools._optional import require
-from kestrel_tools.export._files import PathLike, replacing
-from kestrel_tools.export._table import FlatTable, Layout, flat_table, long_columns
-from kestrel_tools.export._text import shortest_text
-from kestrel_tools.export._units import x_unit, y_kind
+from kestrel_tools.export._files import PathLike, write_bytes
+from kestrel_tools.export._table import Layout
 
 # Key under which the table's origin is kept in the Parquet schema metadata.
 METADATA_KEY = b"kestrel"
 
 
-def write_parquet(data: Any, path: PathLike, *, layout: Layout = "wide") -> None:
+def write_parquet(data: Any, path: PathLike, *, layout: Layout | None = None) -> None:
     """Write a result, a Collection or a pandas DataFrame to `path` as Parquet.
 
-    Results and Collections give the tables that `write_csv` writes: with
-    `layout="wide"` the key columns (``file``; ``map_y, map_x``; ``z``; ``region,
-    map_x, map_y, start_time``; ``trace``) and one float32 column per x value,
-    named by the x value in its shortest exact form (by the label for trace
-    maps); with `layout="long"` the key columns, ``x`` (float64) or ``trace``, and
-    ``value`` (float32). The x axis in full, the block and the parameters are
-    kept as JSON in the schema metadata under "kestrel". A DataFrame (say, from
-    ``to_pandas``) is written as it is.
+    Results and Collections are laid out for columnar readers, under the
+    column names of ``to_pandas``:
+
+    - `layout="wide"` (the default, but for a single spectrum): one row per
+      spectrum (map position, time point, file), the key columns (``x, y``;
+      ``time``; ``region, x, y, start_time``; ``file``), then ``value``, the
+      row's values as a fixed-size list of float32. The spectral axis is
+      stored once, as a fixed-size list of float64 in the first row of a
+      column named after it (``wavenumber``, ...; ``trace`` holds the trace
+      names); its other rows are null.
+    - `layout="long"` (a single spectrum's default): one row per value, the
+      key columns, the spectral axis (float64) or ``trace``, and ``value``
+      (float32).
+
+    Each column's unit is in its field metadata (``units``); the schema
+    metadata ("kestrel", JSON) holds the kind, the block, the dimensions, the
+    value's name and the parameters, not the values. A DataFrame (say, from
+    ``to_pandas``) is written as it is. The file is built in memory, then
+    written whole.
 
     >>> import kestrel, kestrel_tools, tempfile, pathlib, pyarrow.parquet as pq
     >>> s = kestrel.getOpusData(str(kestrel_tools.DEMO_FILE), ("TR", "3D", "NONE"))
     >>> out = pathlib.Path(tempfile.mkdtemp()) / "series.parquet"
-    >>> write_parquet(s, out, layout="long")
-    >>> pq.read_table(out).column_names
-    ['z', 'x', 'value']
+    >>> write_parquet(s, out)
+    >>> table = pq.read_table(out)
+    >>> table.column_names, table.num_rows
+    (['time', 'wavenumber', 'value'], 12)
+    >>> table.column("wavenumber")[0].values.to_numpy().tolist() == s.x.tolist()
+    True
     """
     pa = require("pyarrow", "parquet")
     pq = require("pyarrow.parquet", "parquet")
     if type(data).__name__ == "DataFrame" and hasattr(data, "to_parquet"):
         table = pa.Table.from_pandas(data)
     else:
-        if layout not in ("wide", "long"):
-            raise ValueError(f"layout must be 'wide' or 'long', not {layout!r}")
         flat = flat_table(data)
-        table = _arrow_table(pa, flat, layout).replace_schema_metadata(
-            {METADATA_KEY: json.dumps(_description(data, flat), default=str).encode()})
-    with replacing(path) as temporary:
-        pq.write_table(table, temporary)
+        chosen = flat.layout.default_layout if layout is None else layout
+        if chosen not in ("wide", "long"):
+            raise ValueError(f"layout must be 'wide' or 'long', not {chosen!r}")
+        table = (_wide_table(pa, flat) if chosen == "wide" else _long_table(pa, flat)).replace_schema_metadata(
+            {METADATA_KEY: json.dumps(_description(data, flat, chosen), default=str).encode()})
+    sink = pa.BufferOutputStream()
+    pq.write_table(table, sink)
+    write_bytes(path, sink.getvalue())
 
 
-def _arrow_table(pa: Any, flat: FlatTable, layout: Layout) -> Any:
-    if layout == "long":
-        columns = long_columns(flat)
+def _field(pa: Any, name: str, values: Any, flat: FlatTable) -> tuple[Any, Any]:
+    """A column and its field, the field carrying the column's unit and label."""
+    array = values if isinstance(values, pa.Array) else pa.array(
+        values.tolist() if np.asarray(values).dtype == object else values)
+    axis = flat.layout.coords.get(name)
+    meta = {}
+    if axis is not None:
+        meta["long_name"] = axis.label
+        if axis.unit:
+            meta["units"] = axis.unit
+    elif name == model.VALUE_COLUMN:
+        meta = {"long_name": flat.layout.value.label, "y_kind": flat.layout.value.name}
+    return array, pa.field(name, array.type, metadata=meta or None)
+
+
+def _table(pa: Any, columns: dict[str, Any], flat: FlatTable) -> Any:
+    arrays, fields = zip(*(_field(pa, name, values, flat) for name, values in columns.items()))
+    return pa.Table.from_arrays(list(arrays), schema=pa.schema(list(fields)))
+
+
+def _long_table(pa: Any, flat: FlatTable) -> Any:
+    return _table(pa, flat.long_columns(), flat)
+
+
+def _wide_table(pa: Any, flat: FlatTable) -> Any:
+    rows, width = flat.shape
+    values = pa.array(np.ascontiguousarray(flat.values, dtype=np.float32).reshape(-1), pa.float32())
+    columns: dict[str, Any] = dict(flat.keys)
+    if flat.axis.dtype == object:
+        axis = pa.array([str(a) for a in flat.axis], pa.string())
     else:
-        columns = dict(flat.keys)
-        names = shortest_text(flat.axis).tolist() if flat.axis_name == "x" else [str(a) for a in flat.axis]
-        if len(set(names)) != len(names) or set(names) & set(columns):
-            raise ValueError("the column names of a wide table repeat; write it with layout='long'")
-        # One column per x value: views of the matrix, copied once by pyarrow.
-        columns.update(zip(names, np.asarray(flat.values).T))
-    arrays = {name: pa.array(values.tolist() if values.dtype == object else values)
-              for name, values in columns.items()}
-    return pa.table(arrays)
+        axis = pa.array(np.asarray(flat.axis, np.float64))
+    # The axis once, in the first row; a table without rows has nowhere to keep it.
+    first = _lists(pa, axis, 1, width)
+    columns[flat.along] = pa.concat_arrays([first, pa.nulls(rows - 1, first.type)]) if rows else pa.nulls(0, first.type)
+    columns[model.VALUE_COLUMN] = _lists(pa, values, rows, width)
+    return _table(pa, columns, flat)
 
 
-def _description(data: Any, flat: FlatTable) -> dict[str, Any]:
-    description: dict[str, Any] = {"kind": flat.kind, "axis": flat.axis_name, "x": np.asarray(data.x).tolist()}
+def _lists(pa: Any, flat_values: Any, rows: int, width: int) -> Any:
+    """`rows` lists of `width` values each: fixed-size lists, or (Arrow has no
+    fixed-size list of 0 values) empty variable-size lists."""
+    if width:
+        return pa.FixedSizeListArray.from_arrays(flat_values, width)
+    return pa.ListArray.from_arrays(pa.array(np.zeros(rows + 1, np.int32)), flat_values)
+
+
+def _description(data: Any, flat: FlatTable, layout: str) -> dict[str, Any]:
+    description: dict[str, Any] = {"kind": flat.kind, "layout": layout, "dims": list(flat.layout.dims),
+                                   "variable": flat.layout.variable, "y_kind": flat.layout.value.name}
     if flat.kind != "collection":
-        description.update(block=[data.dataType, data.dimension, data.derivative],
-                           x_unit=x_unit(data.parameters.get("DXU")).label,
-                           y_kind=y_kind(data.dataType).label, parameters=data.parameters)
+        description.update(block=[data.dataType, data.dimension, data.derivative], parameters=data.parameters)
     elif hasattr(data, "blocks"):
-        description["blocks"] = [list(b) if isinstance(b, tuple) else b for b in data.blocks]
+        description["blocks"] = [list(b) for b in data.blocks]
     return description

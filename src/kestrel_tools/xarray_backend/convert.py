@@ -3,15 +3,24 @@
 from __future__ import annotations
 
 import os
-from typing import TYPE_CHECKING
+from collections.abc import Sequence
+from datetime import datetime, timezone
+from typing import TYPE_CHECKING, Any, Protocol
+
+import numpy as np
+import numpy.typing as npt
+
+from kestrel_tools import model
 
 from kestrel_tools._layout import plan_of_result
 from kestrel_tools._optional import require
-from kestrel_tools.xarray_backend.labels import labels_of
+from kestrel_tools.xarray_backend.labels import axis_attributes, labels_of
 from kestrel_tools.xarray_backend.source import acquisition, file_path
 
 if TYPE_CHECKING:
     import xarray
+
+    from kestrel_tools.metadata import FileInfo
 
 
 def to_xarray(result: object, *, path: str | os.PathLike[str] | None = None) -> xarray.DataArray:
@@ -19,9 +28,9 @@ def to_xarray(result: object, *, path: str | os.PathLike[str] | None = None) -> 
 
     A spectrum runs along its x axis, named from the unit (wavenumber,
     wavelength, ...); an image map along (y, x, wavenumber) with the map
-    coordinates; a trace map along (y, x, trace) with the trace names; a
+    coordinates (in um); a trace map along (y, x, trace) with the trace names; a
     time-resolved series along (time, wavenumber); a trace series along
-    (trace, its x axis); a multi-region map along (point, wavenumber) with each
+    (time, trace), time first like a series; a multi-region map along (point, wavenumber) with each
     point's region, x, y and start time as coordinates, so ``groupby("region")``
     works. The attributes hold the scalar parameters under their keys, the
     block ("AB 3D NONE"), the acquisition time (ISO 8601) when the parameters
@@ -42,7 +51,56 @@ def to_xarray(result: object, *, path: str | os.PathLike[str] | None = None) -> 
     block = (str(getattr(result, "dataType")), str(getattr(result, "dimension")), str(getattr(result, "derivative")))
     source = None if path is None else file_path(path)
     labels = labels_of(plan, block, source, acquisition(plan["parameters"]))
+    if labels.order is not None:
+        data = data.transpose(labels.order)  # a view
     coords = {name: xr.Variable(c.dims, c.values, c.attrs) for name, c in labels.coords.items()}
     array: xarray.DataArray = xr.DataArray(data, dims=labels.dims, coords=coords, name=labels.name,
                                            attrs=labels.attrs)
     return array
+
+
+class _Files(Protocol):
+    """What collection_array needs of a Collection."""
+
+    x: Any
+    spectra: Any
+    files: list[str]
+
+    @property
+    def info(self) -> Sequence[FileInfo]: ...
+
+
+def collection_array(collection: _Files) -> xarray.DataArray:
+    """A Collection as a DataArray of dims ("file", the spectral axis), its
+    FileInfo fields as coordinates along "file" (the path is the "file" coordinate)."""
+    from kestrel_tools._flat import layout_of_data
+
+    xr = require("xarray", "xarray")
+    layout = layout_of_data(collection)
+    spectral = layout.spectral_dim or model.UNKNOWN_DIM
+    coords: dict[str, Any] = {
+        "file": ("file", np.array([str(f) for f in collection.files], dtype=object)),
+        spectral: (spectral, np.asarray(collection.x, np.float64), axis_attributes(layout.coords[spectral])),
+    }
+    rows = [i.as_dict() for i in collection.info]
+    for key in rows[0] if rows else ():
+        if key != "path":
+            coords[key] = ("file", _coordinate([row[key] for row in rows]))
+    data: xarray.DataArray = xr.DataArray(collection.spectra, dims=layout.dims, coords=coords,
+                                          name=layout.variable, attrs={"long_name": layout.value.label,
+                                                                       "y_kind": layout.value.name})
+    return data
+
+
+def _coordinate(values: list[Any]) -> npt.NDArray[Any]:
+    """A metadata column as an array netCDF can hold: missing text is "", a missing number NaN."""
+    present = [v for v in values if v is not None]
+    if present and all(isinstance(v, datetime) for v in present):
+        # datetime64 has no zone: UTC, the one reading every offset agrees on.
+        return np.array([np.datetime64(v.astimezone(timezone.utc).replace(tzinfo=None), "us") if v is not None
+                         else np.datetime64("NaT", "us") for v in values])
+    if present and all(isinstance(v, (int, float)) for v in present):
+        if len(present) == len(values) and all(isinstance(v, int) for v in present):
+            return np.array(values, dtype=np.int64)
+        return np.array([np.nan if v is None else float(v) for v in values], dtype=np.float64)
+    return np.array(["" if v is None else str(v) for v in values], dtype=str)

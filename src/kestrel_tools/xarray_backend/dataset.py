@@ -40,9 +40,8 @@ def open_dataset(path: str | os.PathLike[str], block: str | Sequence[str] = "aut
     xr = require("xarray", "xarray")
     if chunks is not None:
         require("dask.array", "dask")
-    from kestrel_tools.xarray_backend.entrypoint import KestrelBackendEntrypoint
-
-    dataset: xarray.Dataset = xr.open_dataset(file_path(path), engine=KestrelBackendEntrypoint, block=block,
+    # The engine by its registered name: the engine's module imports this one.
+    dataset: xarray.Dataset = xr.open_dataset(file_path(path), engine="kestrel", block=block,
                                               chunks=chunks)
     return dataset
 
@@ -62,7 +61,11 @@ def lazy_dataset(path: str | os.PathLike[str], block: str | Sequence[str] = "aut
         plan = _windows.plan(source, triple)
         acquired = acquisition(plan["parameters"])
     labels = labels_of(plan, triple, source, acquired)
-    lazy = KestrelBackendArray(source, triple, plan["kind"], plan["shape"])
+    lazy: Any = KestrelBackendArray(source, triple, plan["kind"], plan["shape"])
+    if labels.order is not None:
+        from kestrel_tools.xarray_backend.transposed import TransposedArray
+
+        lazy = TransposedArray(lazy, labels.order)
     dropped = {drop_variables} if isinstance(drop_variables, str) else set(drop_variables or ())
     variables = {} if labels.name in dropped else {
         labels.name: xr.Variable(labels.dims, indexing.LazilyIndexedArray(lazy), labels.attrs)}

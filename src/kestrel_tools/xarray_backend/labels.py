@@ -1,5 +1,6 @@
 """Names, coordinates and attributes of a block's labelled array, worked out
-from its plan: the same for an eager result and for a lazily opened file.
+from its plan and the data model (kestrel_tools.model): the same for an eager
+result and for a lazily opened file.
 
 Everything here is plain numpy and Python, so it needs no xarray; attribute
 values are str, int or float only, so any netCDF writer accepts them.
@@ -18,31 +19,8 @@ from typing import Any
 
 import numpy as np
 
-from kestrel_tools._layout import Kind, Plan
-
-# DXU value -> (dimension name, units). The x axis of a spectrum or a trace.
-X_UNITS: dict[str, tuple[str, str]] = {
-    "WN": ("wavenumber", "cm-1"),
-    "MI": ("wavelength", "um"),
-    "NM": ("wavelength", "nm"),
-    "LGW": ("log_wavenumber", "log(cm-1)"),
-    "HZ": ("frequency", "Hz"),
-    "MIN": ("time", "min"),
-    "SEC": ("time", "s"),
-    "MSC": ("time", "ms"),
-    "PNT": ("data_point", "1"),
-}
-
-# The name of the data variable for each kind, after the result attribute it mirrors.
-VARIABLE_NAMES: dict[Kind, str] = {
-    "spectrum": "spectrum",
-    "image_map": "spectra",
-    "trace_map": "traces",
-    "series": "spectra",
-    "trace_series": "traces",
-    "multi_region": "spectra",
-    "multi_region_trace": "traces",
-}
+from kestrel_tools import model
+from kestrel_tools._layout import Plan
 
 Attrs = dict[str, str | int | float]
 
@@ -58,28 +36,43 @@ class Coordinate:
 
 @dataclass
 class Labels:
-    """Everything about a block's array except its values."""
+    """Everything about a block's array except its values.
+
+    `stored_dims` are the dimensions in the order the block's array holds them
+    (a trace series stores (trace, time)); `dims` the order it is shown in.
+    """
 
     name: str
     dims: tuple[str, ...]
     coords: dict[str, Coordinate]
     attrs: Attrs
+    stored_dims: tuple[str, ...] = ()
+
+    @property
+    def order(self) -> tuple[int, ...] | None:
+        """The axes of the stored array in the order of `dims`, None when they agree."""
+        if not self.stored_dims or self.stored_dims == self.dims:
+            return None
+        return tuple(self.stored_dims.index(d) for d in self.dims)
 
 
 def spectral_axis(parameters: Mapping[str, Any]) -> tuple[str, str]:
-    """The dimension name and units of the x axis, from the parameter DXU."""
-    unit = parameters.get("DXU")
-    if isinstance(unit, str) and unit.strip().upper() in X_UNITS:
-        return X_UNITS[unit.strip().upper()]
-    return "abscissa", unit.strip() if isinstance(unit, str) else ""
+    """The dimension name and unit text of the x axis, from the parameter DXU."""
+    unit = model.x_unit(parameters.get("DXU"))
+    return unit.dim, unit.unit
 
 
-def axis_attributes(axis: str, units: str) -> Attrs:
-    """The attributes of the spectral axis coordinate: its long name, and its units when known."""
-    attrs: Attrs = {"long_name": axis.replace("_", " ")}
-    if units:
-        attrs["units"] = units
+def axis_attributes(axis: model.Axis) -> Attrs:
+    """The attributes of a coordinate: its long name, and its units when it has one."""
+    attrs: Attrs = {"long_name": axis.label}
+    if axis.unit:
+        attrs["units"] = axis.unit
     return attrs
+
+
+def value_attributes(layout: model.Layout) -> Attrs:
+    """What the data variable's values are: its long name and its kind ("absorbance")."""
+    return {"long_name": layout.value.label, "y_kind": layout.value.name}
 
 
 def netcdf_value(value: object) -> str | int | float | None:
@@ -116,53 +109,49 @@ def _strings(values: list[str]) -> np.ndarray[Any, Any]:
 def labels_of(plan: Plan, block: tuple[str, str, str], path: str | None, acquired: Mapping[str, str]) -> Labels:
     """Dimensions, coordinates and attributes of the block that `plan` describes.
 
-    Maps run along (y, x, ...), series along time, multi-region blocks along
-    point with the region, x, y (and start time) of every point as coordinates;
-    the x axis of the spectra is named from its unit and moves aside
-    ("spectral_time") when that name is taken.
+    Dimensions and coordinate names come from the data model: maps run along
+    (y, x, ...), series and trace series along (time, ...), multi-region blocks
+    along point with the region, x, y (and start time) of every point as
+    coordinates; the spectral axis is named from its unit.
     """
     kind = plan["kind"]
     parameters = plan["parameters"]
-    leading: dict[Kind, tuple[str, ...]] = {
-        "spectrum": (), "image_map": ("y", "x"), "trace_map": ("y", "x"), "series": ("time",),
-        "trace_series": ("trace",), "multi_region": ("point",), "multi_region_trace": ("point",)}
-    dims = leading[kind]
-    coords: dict[str, Coordinate] = {}
-    if kind in ("trace_map", "multi_region_trace"):
-        dims += ("trace",)
-    else:
-        axis, units = spectral_axis(parameters)
-        if axis in dims:
-            axis = "spectral_" + axis
-        dims += (axis,)
-        coords[axis] = Coordinate((axis,), np.asarray(plan["x"], dtype=np.float64), axis_attributes(axis, units))
+    layout = model.layout_of(kind, parameters, block[0])
+    values: dict[str, np.ndarray[Any, Any]] = {}
+    if layout.spectral_dim is not None:
+        values[layout.spectral_dim] = np.asarray(plan["x"], dtype=np.float64)
     if "labels" in plan:
-        coords["trace"] = Coordinate(("trace",), _strings(list(plan["labels"])))
+        values[model.TRACE] = _strings(list(plan["labels"]))
     if kind in ("image_map", "trace_map"):
-        coords["y"] = Coordinate(("y",), np.asarray(plan["mapY"], dtype=np.float64))
-        coords["x"] = Coordinate(("x",), np.asarray(plan["mapX"], dtype=np.float64))
-    if kind == "series":
-        unit = parameters.get("ZTX")
-        coords["time"] = Coordinate(("time",), np.asarray(plan["z"], dtype=np.float64),
-                                    {"units": unit} if isinstance(unit, str) and unit else {})
-    if "regions" in plan:
-        coords.update(_region_coords(plan))
-    return Labels(VARIABLE_NAMES[kind], dims, coords, attributes(parameters, block, path, acquired))
+        values["y"] = np.asarray(plan["mapY"], dtype=np.float64)
+        values["x"] = np.asarray(plan["mapX"], dtype=np.float64)
+    elif kind == "series":
+        values["time"] = np.asarray(plan["z"], dtype=np.float64)
+    elif kind == "trace_series":
+        values["time"] = np.asarray(plan["x"], dtype=np.float64)
+    elif "regions" in plan:
+        values.update(_region_values(plan))
+    coords = {name: Coordinate(axis.dims, values[name], axis_attributes(axis))
+              for name, axis in layout.coords.items() if name in values}
+    attrs = attributes(parameters, block, path, acquired)
+    attrs.update(value_attributes(layout))
+    stored = (model.TRACE, "time") if kind == "trace_series" else layout.dims
+    return Labels(layout.variable, layout.dims, coords, attrs, stored)
 
 
-def _region_coords(plan: Plan) -> dict[str, Coordinate]:
+def _region_values(plan: Plan) -> dict[str, np.ndarray[Any, Any]]:
     """Per point of the stacked regions: its region's title, its x and y, and its start time."""
     regions = plan["regions"]
     titles = [region["title"] for region in regions for _ in range(region["start"], region["stop"])]
-    coords = {
-        "region": Coordinate(("point",), _strings(titles)),
-        "x": Coordinate(("point",), _concat([region["mapX"] for region in regions])),
-        "y": Coordinate(("point",), _concat([region["mapY"] for region in regions])),
+    values = {
+        "region": _strings(titles),
+        "x": _concat([region["mapX"] for region in regions]),
+        "y": _concat([region["mapY"] for region in regions]),
     }
     times = [region["start_time"] for region in regions]
     if plan["kind"] == "multi_region" and all(t is not None for t in times):
-        coords["start_time"] = Coordinate(("point",), _concat([t for t in times if t is not None]))
-    return coords
+        values["start_time"] = _concat([t for t in times if t is not None])
+    return values
 
 
 def _concat(arrays: list[np.ndarray[Any, Any]]) -> np.ndarray[Any, Any]:

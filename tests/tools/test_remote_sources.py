@@ -1,0 +1,216 @@
+"""Files that are not on a local disk: bytes, buffers, file objects, and URLs served by real servers on
+loopback (nginx for HTTP, moto's S3 server), read exactly as the local file; a window fetches about its own
+bytes; every bad source ends in an error that names it, never a hang or a partial result."""
+
+import io
+import socket
+import threading
+
+import numpy as np
+import pytest
+
+import kestrel
+from kind_files import image_map_file
+import servers
+
+pytest.importorskip("fsspec")
+pytest.importorskip("aiohttp")
+
+from kestrel_tools import _native  # noqa: E402
+from kestrel_tools.byte_sources import opened  # noqa: E402
+
+BLOCK = ("AB", "3D", "NONE")
+
+
+@pytest.fixture(scope="module")
+def served(tmp_path_factory):
+    """nginx on 127.0.0.1 serving a temporary folder, stopped after the module."""
+    if servers.nginx_binary() is None:
+        pytest.skip("nginx is not installed (scripts/setup.sh installs it)")
+    root = tmp_path_factory.mktemp("www")
+    server = servers.start_nginx(root, tmp_path_factory.mktemp("nginx"))
+    yield server
+    server.stop()
+
+
+@pytest.fixture(scope="module")
+def s3(tmp_path_factory):
+    """moto's S3 server on 127.0.0.1 with a bucket, and the storage options that reach it."""
+    pytest.importorskip("s3fs")
+    pytest.importorskip("moto")
+    server = servers.start_moto(tmp_path_factory.mktemp("moto"))
+    options = {"endpoint_url": server.base, "key": "testing", "secret": "testing"}
+    import s3fs
+
+    s3fs.S3FileSystem(**options).mkdir("maps")
+    yield server, options
+    server.stop()
+
+
+def read_all(source, options=None, block=BLOCK):
+    with opened(source, options) as native:
+        plan = _native.plan(native, block)
+        out = np.empty(plan["shape"], np.float32)
+        _native.read_window(native, block, [(0, n) for n in plan["shape"]], out)
+    return out
+
+
+class ShortReads(io.RawIOBase):
+    """A raw file that hands out at most 5 bytes per call."""
+
+    def __init__(self, data):
+        self.inner = io.BytesIO(data)
+
+    def readable(self):
+        return True
+
+    def seek(self, offset, whence=0):
+        return self.inner.seek(offset, whence)
+
+    def readinto(self, buffer):
+        return self.inner.readinto(memoryview(buffer)[:5])
+
+
+class ReadOnly:
+    """Only seek and read, no readinto."""
+
+    def __init__(self, data):
+        self.inner = io.BytesIO(data)
+        self.seek, self.read = self.inner.seek, self.inner.read
+
+
+@pytest.mark.parametrize("kind", ["bytes", "bytearray", "memoryview", "numpy", "BytesIO", "open file", "short reads",
+                                  "read only", "file URL", "http", "s3"])
+def test_every_source_reads_what_the_local_file_reads(kind, write, request):
+    data = image_map_file(npy=6, npx=5, npt=40)[0]
+    path = write(data, "map.0")
+    options = None
+    if kind == "http":
+        server = request.getfixturevalue("served")
+        (server.root / "map.0").write_bytes(data)
+        source = f"{server.base}/map.0"
+    elif kind == "s3":
+        server, options = request.getfixturevalue("s3")
+        import s3fs
+
+        s3fs.S3FileSystem(**options).pipe("maps/map.0", data)
+        source = "s3://maps/map.0"
+    else:
+        source = {"bytes": lambda: data, "bytearray": lambda: bytearray(data), "memoryview": lambda: memoryview(data),
+                  "numpy": lambda: np.frombuffer(data, np.uint8), "BytesIO": lambda: io.BytesIO(data),
+                  "open file": lambda: open(path, "rb"), "short reads": lambda: ShortReads(data),
+                  "read only": lambda: ReadOnly(data), "file URL": lambda: "file://" + path}[kind]()
+    assert np.array_equal(read_all(source, options), kestrel.getOpusData(path, BLOCK).spectra)
+
+
+@pytest.mark.parametrize("remote", ["http", "s3"])
+def test_a_window_fetches_about_its_own_bytes(remote, request):
+    """A 1/16 window of a map fetches its spectra and the small blocks the plan reads, not the file."""
+    data = image_map_file(npy=32, npx=32, npt=512)[0]
+    if remote == "http":
+        server = request.getfixturevalue("served")
+        (server.root / "big.0").write_bytes(data)
+        source, options = f"{server.base}/big.0", None
+    else:
+        server, options = request.getfixturevalue("s3")
+        import s3fs
+
+        s3fs.S3FileSystem(**options).pipe("maps/big.0", data)
+        source = "s3://maps/big.0"
+    server.reset()
+    out = np.empty((8, 8, 512), np.float32)
+    with opened(source, options) as native:
+        _native.read_window(native, BLOCK, [(8, 16), (8, 16), (0, 512)], out)
+    assert np.array_equal(out, kestrel.getOpusData(data and write_tmp(request, data), BLOCK).spectra[8:16, 8:16])
+    # the directory, the parameters, then one request per row of the window
+    assert out.nbytes <= server.sent() < len(data) / 8 and len(server.requests()) <= 2 + 1 + 8
+
+
+def write_tmp(request, data):
+    return request.getfixturevalue("write")(data)
+
+
+class Cutting:
+    """An HTTP server on loopback that answers HEAD fully and cuts every ranged GET halfway."""
+
+    def __init__(self, data):
+        self.data = data
+        self.sock = socket.create_server(("127.0.0.1", 0))
+        self.sock.settimeout(10)
+        self.url = f"http://127.0.0.1:{self.sock.getsockname()[1]}/cut.0"
+        self.thread = threading.Thread(target=self.serve, daemon=True)
+        self.thread.start()
+
+    def serve(self):
+        for _ in range(20):  # bounded: the client gives up long before
+            try:
+                conn, _ = self.sock.accept()
+            except OSError:
+                return
+            with conn:
+                request = conn.recv(65536).decode("latin-1")
+                head = f"Content-Length: {len(self.data)}\r\nAccept-Ranges: bytes\r\n"
+                if request.startswith("HEAD"):
+                    conn.sendall(f"HTTP/1.1 200 OK\r\n{head}Connection: close\r\n\r\n".encode())
+                    continue
+                rng = [line for line in request.split("\r\n") if line.lower().startswith("range:")]
+                start, stop = (int(v) for v in rng[0].split("=")[1].split("-")) if rng else (0, len(self.data) - 1)
+                body = self.data[start:stop + 1]
+                conn.sendall(f"HTTP/1.1 206 Partial Content\r\nContent-Length: {len(body)}\r\n"
+                             f"Content-Range: bytes {start}-{stop}/{len(self.data)}\r\nConnection: close\r\n\r\n"
+                             .encode() + body[: len(body) // 2])
+
+    def close(self):
+        self.sock.close()
+        self.thread.join(10)
+
+
+class Raising(io.BytesIO):
+    def readinto(self, buffer):
+        if self.tell() + len(buffer) > len(self.getbuffer()) // 2:
+            raise ConnectionResetError("the peer went away")
+        return super().readinto(buffer)
+
+
+class Shrunk(io.BytesIO):
+    """Claims more bytes than it has."""
+
+    def seek(self, offset, whence=0):
+        return super().seek(offset, whence) + (4096 if whence == 2 else 0)
+
+
+def test_bad_sources_fail_naming_the_source(served, write):
+    data = image_map_file(npy=6, npx=5, npt=40)[0]
+    missing = f"{served.base}/missing.0"
+    with pytest.raises(FileNotFoundError) as caught:
+        read_all(missing)
+    assert missing in str(caught.value) + " ".join(getattr(caught.value, "__notes__", []))
+
+    cut = Cutting(data)
+    try:
+        with pytest.raises(Exception) as caught:
+            read_all(cut.url)
+        assert any(cut.url in note for note in caught.value.__notes__)
+    finally:
+        cut.close()
+
+    with pytest.raises(ConnectionResetError, match="went away"):
+        read_all(Raising(data))
+    with pytest.raises(EOFError, match="ended at byte"):
+        read_all(Shrunk(data[:-100]))
+    with pytest.raises(TypeError, match="a path, bytes, a binary file object or a URL"):
+        read_all(42.0)
+
+
+def test_a_file_shortened_on_the_server_after_opening_fails_with_416(served, write):
+    """The plan was made against the whole file; a later range past its new end is refused, not zero-filled."""
+    data = image_map_file(npy=6, npx=5, npt=40)[0]
+    (served.root / "shrinks.0").write_bytes(data)
+    url = f"{served.base}/shrinks.0"
+    with pytest.raises(EOFError, match="ended at byte 100") as caught:
+        with opened(url) as native:
+            plan = _native.plan(native, BLOCK)
+            (served.root / "shrinks.0").write_bytes(data[:100])
+            _native.read_window(native, BLOCK, [(0, n) for n in plan["shape"]], np.empty(plan["shape"], np.float32))
+    assert caught.value.__notes__ == [f"while reading {url}"]
+    assert any(line.startswith("416 ") for line in served.requests())
