@@ -23,6 +23,7 @@ import tempfile
 import time
 
 import numpy as np
+import common
 from common import best_time
 
 import kestrel
@@ -84,6 +85,9 @@ def cluster_stats(client):
 
 def line(name, seconds, eager, target):
     print(f"  {name:<52} {seconds * 1e3:10.1f} ms  {seconds / eager:7.3f}x eager   (target {target})")
+    if target.startswith("<="):
+        label = "xarray_" + "_".join("".join(c if c.isalnum() else " " for c in name.lower()).split())
+        common.target(label, seconds / eager, float(target[2:].strip().rstrip("x")))
 
 
 def main():

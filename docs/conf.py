@@ -31,6 +31,8 @@ kestrel_tools_api_modules = [
     "kestrel_tools.metadata",
     "kestrel_tools.collection",
     "kestrel_tools.sources",
+    "kestrel_tools.byte_sources",
+    "kestrel_tools.references",
     "kestrel_tools.tables",
     "kestrel_tools.xarray_backend",
     "kestrel_tools.export",

@@ -11,13 +11,13 @@ GRID = dict(AOX=1.0, AOY=2.0, DDX=0.5, DDY=1.0, NPX=2, NPY=1)
 
 @pytest.mark.parametrize("blocks, name, text", [
     (image_map("AB", [[[1.0, 2.0, 3.0], [4.0, 5.0, 6.0]]], AOX=1.0, DDX=0.5, FXV=10.0, LXV=30.0),
-     "AB", "image map 2 x 1 (X 1 .. 1.5, Y 0 .. 0), 2 spectra of 3 points, x 10 .. 30 WN"),
-    (data3d("TRC", [[1.0, 2.0], [3.0, 4.0], [5.0, 6.0]], **GRID), "TRC", "trace map 2 x 1, 3 traces, x 2 .. 1 WN"),
-    (data3d("TR", [[1.0]], times=[4.5], ZTX="min"), "TR", "time-resolved series, 1 spectrum (z 4.5 .. 4.5 min)"),
-    (data3d("TRC", [[1.0, 2.0]]), "TRC", "trace series, 1 trace, x 2 .. 1 WN"),
+     "AB", "image map 2 x 1 (x 1 .. 1.5 um, y 0 .. 0 um), 2 spectra of 3 points, x 10 .. 30 cm-1"),
+    (data3d("TRC", [[1.0, 2.0], [3.0, 4.0], [5.0, 6.0]], **GRID), "TRC", "trace map 2 x 1 (x 1 .. 1.5 um, y 2 .. 2 um), 3 traces, x 2 .. 1 cm-1"),
+    (data3d("TR", [[1.0]], times=[4.5], ZTX="min"), "TR", "time-resolved series, 1 spectrum (time 4.5 .. 4.5 min)"),
+    (data3d("TRC", [[1.0, 2.0]]), "TRC", "trace series, 1 trace, x 2 .. 1 cm-1"),
     ([data3d("AB", [[1.0], [2.0]]), annotation_block(anno_table(REGION_COLUMNS, region_rows(4, [(0, 0), (1, 1)],
                                                                                              first_index=0)))],
-     "AB", "multi-region map, 1 region (2 points), x 1 .. 1 WN"),
+     "AB", "multi-region map, 1 region (2 points), x 1 .. 1 cm-1"),
 ])
 def test_listing_describes_3d_blocks(write, capsys, blocks, name, text):
     assert main([write(opus(blocks))]) == 0

@@ -214,6 +214,17 @@ def test_parameter_merge_order_and_last_wins(write):
     assert p["RES"] == 4.0 and p["SNM"] == "sample"
 
 
+def test_many_parameters_keep_dict_order_and_last_wins(write):
+    """Hundreds of keys, a block's keys repeated by a later block: the key index grows many times and
+    must still find every earlier key (a lost one would appear twice or lose its later value)."""
+    keys = [f"K{i:03d}" for i in range(300)]
+    blocks = spectrum("AB", [1.0], **{k: i for i, k in enumerate(keys[:200])})
+    blocks += [params(kind=FT, **{k: -i for i, k in enumerate(reversed(keys))})]
+    p = kestrel.getOpusData(write(opus(blocks)), ("AB", "2D", "NONE")).parameters
+    assert list(p) == ["NPT", "FXV", "LXV", "MNY", "MXY", "DXU", *keys[:200], *reversed(keys[200:])]
+    assert all(p[k] == -(299 - int(k[1:])) for k in keys)
+
+
 def test_merged_values_drive_the_axis(write):
     """An FT block's FXV overrides the data block's, and x uses what the merged dict holds."""
     blocks = spectrum("AB", [1.0, 2.0, 3.0], FXV=10.0, LXV=0.0) + [params(kind=FT, FXV=20.0, MXY=7.5)]

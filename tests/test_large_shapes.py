@@ -1,5 +1,5 @@
 """Large shapes read back exactly what was written: sizes that cross the fill's inner boundaries (the
-transposed fill's 64-pixel and 32-record tiles, its 256-record and 8 MiB batches, the scattered read's
+transposed fill's 4-pixel groups, its 256-record batches and the row blocks it reads large images in, the scattered read's
 1024-piece and 64 KiB-gap flushes, series past 512 records, info areas past the 4096 bytes read whole for
 a time) and the bisection that finds the first record no seek reaches. Windows of each agree too. And the
 large honest results a cap once refused: a stopped map's mostly empty cube, a table of millions of rows."""
@@ -55,7 +55,8 @@ def regions(points, npt, info_size):
 
 CASES = {
     "transposed: tiles and 256-record batches, odd remainders": lambda: transposed(13, 11, 600),
-    "transposed: images past the 8 MiB batch": lambda: transposed(91, 91, 300),
+    "transposed: images read in row blocks": lambda: transposed(91, 91, 300),
+    "transposed: windows skip the long gaps between their rows": lambda: transposed(70, 70, 40),
     "trace map: 300 traces of 63 pixels": lambda: trace_map(7, 9, 300),
     "per position: 1600 records, past 1024 pieces": lambda: per_position(40, 40, 5),
     "per position: info areas past the 64 KiB gap": lambda: per_position(3, 7, 6, info_size=70000),

@@ -20,6 +20,39 @@ std::optional<BlockTriple> translate_block(const BlockType& db, std::string_view
   return triple;
 }
 
+EntryDescription describe_entry(const BlockType& db) {
+  EntryDescription out;
+  switch (db[EXTEND_TYPE]) {
+    case kExtendDirectory64: out.role = EntryRole::directory_extension; return out;
+    case kExtendImage: out.role = EntryRole::pictures; return out;
+    case kExtendAnnotation: out.role = EntryRole::annotation_table; return out;
+    default: break;
+  }
+  switch (db[PARAM_TYPE]) {
+    case 0: out.role = EntryRole::data; break;
+    case 1: out.role = EntryRole::data_parameters; break;
+    case 2: out.role = EntryRole::instrument_parameters; return out;
+    case 3: out.role = EntryRole::acquisition_parameters; return out;
+    case 4: out.role = EntryRole::ft_parameters; return out;
+    case 6: out.role = EntryRole::optics_parameters; return out;
+    case 10: out.role = EntryRole::sample_parameters; return out;
+    default: return out;
+  }
+  // Named as the listing names it: the sample-type prefix, or none for traces.
+  std::string_view prefix;
+  switch (db[SAMPLE_TYPE]) {
+    case 3: prefix = ""; break;
+    case 1: prefix = "S"; break;
+    case 2: prefix = "R"; break;
+    default:
+      if (db[DATA_TYPE] != 7) return out;
+  }
+  BlockType as_data = db;
+  as_data[PARAM_TYPE] = 0;
+  out.owner = translate_block(as_data, prefix);
+  return out;
+}
+
 std::vector<BlockTriple> list_contents(const Directory& directory) {
   struct Group {
     bool (*member)(const BlockType&);

@@ -119,10 +119,32 @@ Status fill_per_position(const ByteSource& source, const BlockPlan& plan, const 
   return ok_status();
 }
 
+// The bounce buffer of the transposing reads: kept by each thread from one
+// read to the next, so that a read does not pay for fresh pages every time.
+float* bounce_buffer(std::size_t floats) {
+  thread_local std::unique_ptr<float[]> buffer;
+  thread_local std::size_t held = 0;
+  if (held < floats) {
+    buffer.reset();
+    held = 0;
+    buffer.reset(new float[floats]);
+    held = floats;
+  }
+  return buffer.get();
+}
+
 // Transposed maps and trace maps: record k holds the whole NPY x NPX image of
 // point (or trace) k. Only the window's pixels of the window's records are
-// read, in batches into a bounce buffer, and transposed in cache-sized tiles
-// into out[row][column][k].
+// read, a batch of records at a time into a bounce buffer, and transposed into
+// out[row][column][k].
+//
+// The destination is the large side: each batch writes every pixel's run of
+// batch-many values, so batches must be long (a few cache lines per pixel) or
+// the result's lines are fetched and written back over and over once it no
+// longer fits in the cache. The bounce buffer stays cache-sized, so records
+// too large for a long batch are read a block of rows at a time: one read per
+// record and block, each still long enough that the system call is cheap
+// beside the copy.
 Status fill_images(const ByteSource& source, const BlockPlan& plan, const Window& w, const FillTargets& t) {
   const AxisRange rows = w.ranges[0], cols = w.ranges[1], depth = w.ranges[2];
   const std::int64_t npx = plan.shape[1];
@@ -137,44 +159,77 @@ Status fill_images(const ByteSource& source, const BlockPlan& plan, const Window
   // rather than one per row); else row by row.
   const bool span = (npx - wc) * 4 <= (std::int64_t{64} << 10);
   const std::int64_t width = span ? npx : wc;  // values per row in the bounce buffer
-  const std::int64_t read = rows.size() * width;
+  constexpr std::int64_t kBounceBytes = std::int64_t{2} << 20;
+  constexpr std::int64_t kLongBatch = 64;    // records: 256 bytes per pixel and batch
+  constexpr std::int64_t kMaxBatch = 256;
+  constexpr std::int64_t kMinPiece = 32 << 10;  // bytes per read when records are split
+  constexpr std::int64_t kImageMaxGap = 8 << 10;
+  const std::int64_t records = last - depth.start;
+  const std::int64_t row_bytes = width * 4;
+  std::int64_t block_rows = rows.size();
+  std::int64_t batch = 0;
+  if (rows.size() * row_bytes * std::min(kLongBatch, records) <= kBounceBytes) {
+    batch = std::clamp<std::int64_t>(kBounceBytes / (rows.size() * row_bytes + 64), 1, std::min(kMaxBatch, records));
+  } else {
+    batch = std::min(records, std::max<std::int64_t>(1, kBounceBytes / std::max(kMinPiece, row_bytes)));
+    batch = std::min(batch, kLongBatch);
+    block_rows = std::clamp<std::int64_t>(kBounceBytes / (batch * row_bytes), 1, rows.size());
+  }
+  // Batches of a multiple of four records keep every batch's runs as aligned as the first's.
+  if (batch > 4) batch -= batch % 4;
+  const bool split = block_rows < rows.size();
+  // A destination far larger than the cache is written past it.
+  constexpr std::int64_t kStreamBytes = std::int64_t{4} << 20;
+  const bool stream = pixels * depth.size() * 4 >= kStreamBytes;
   // Records sit in the bounce buffer a little more than their size apart, so
   // that the same pixel of many records does not fall into one cache set.
-  const std::int64_t pitch = read + 16;
-  const std::int64_t batch_records =
-      std::clamp<std::int64_t>((std::int64_t{1} << 20) / (pitch * 4), 1, std::min<std::int64_t>(256, last - depth.start));
-  const std::unique_ptr<float[]> bounce(new float[static_cast<std::size_t>(batch_records * pitch)]);
+  const std::int64_t pitch = block_rows * width + 16;
+  float* const bounce = bounce_buffer(static_cast<std::size_t>(batch * pitch));
+  std::vector<std::int64_t> at(static_cast<std::size_t>(batch));
   RecordCursor cursor(plan.offsets);
   cursor.seek(depth.start);
-  for (std::int64_t first = depth.start; first < last; first += batch_records) {
-    const std::int64_t n = std::min(batch_records, last - first);
-    std::int64_t k = 0;
-    std::int64_t row = rows.start;
-    KESTREL_CHECK(gather(source, [&](CopyJob& job) {
-      if (k == n) return false;
-      const std::int64_t at = cursor.offset();
-      float* dst = bounce.get() + k * pitch;
-      if (span) {
-        job = {at + 4 * rows.start * npx, bytes_of(dst), static_cast<std::size_t>(read) * 4};
-        row = rows.stop;
+  for (std::int64_t first = depth.start; first < last; first += batch) {
+    const std::int64_t n = std::min(batch, last - first);
+    for (std::int64_t k = 0; k < n; ++k) {
+      at[static_cast<std::size_t>(k)] = cursor.offset();
+      cursor.advance();
+    }
+    for (std::int64_t top = rows.start; top < rows.stop; top += block_rows) {
+      const std::int64_t bottom = std::min(rows.stop, top + block_rows);
+      std::int64_t k = 0;
+      std::int64_t row = top;
+      // A split record's other rows lie between its pieces: never read them.
+      // A window's rows leave gaps of the other columns and rows: read past
+      // the short ones, skip the long ones (a system call costs about as
+      // much as copying a few KiB).
+      KESTREL_CHECK(gather(
+          source,
+          [&](CopyJob& job) {
+            if (k == n) return false;
+            const std::int64_t a = at[static_cast<std::size_t>(k)];
+            float* dst = bounce + k * pitch;
+            if (span) {
+              job = {a + 4 * top * npx, bytes_of(dst), static_cast<std::size_t>((bottom - top) * npx) * 4};
+              row = bottom;
+            } else {
+              job = {a + 4 * (row * npx + cols.start), bytes_of(dst + (row - top) * wc), static_cast<std::size_t>(wc) * 4};
+              ++row;
+            }
+            if (row == bottom) {
+              row = top;
+              ++k;
+            }
+            return true;
+          },
+          split ? 0 : kImageMaxGap));
+      float* out = t.values + (top - rows.start) * wc * depth.size() + (first - depth.start);
+      if (!span || wc == npx) {
+        transpose_block(bounce, pitch, n, (bottom - top) * wc, out, depth.size(), stream);
       } else {
-        job = {at + 4 * (row * npx + cols.start), bytes_of(dst + (row - rows.start) * wc),
-               static_cast<std::size_t>(wc) * 4};
-        ++row;
-      }
-      if (row == rows.stop) {
-        row = rows.start;
-        ++k;
-        cursor.advance();
-      }
-      return true;
-    }));
-    float* out = t.values + (first - depth.start);
-    if (!span || wc == npx) {
-      transpose_block(bounce.get(), pitch, n, pixels, out, depth.size());
-    } else {
-      for (std::int64_t i = 0; i < rows.size(); ++i) {
-        transpose_block(bounce.get() + i * npx + cols.start, pitch, n, wc, out + i * wc * depth.size(), depth.size());
+        for (std::int64_t i = 0; i < bottom - top; ++i) {
+          transpose_block(bounce + i * npx + cols.start, pitch, n, wc, out + i * wc * depth.size(), depth.size(),
+                          stream);
+        }
       }
     }
   }

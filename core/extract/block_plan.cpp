@@ -1,7 +1,11 @@
 #include "extract/block_plan.hpp"
 
+#include <algorithm>
+#include <initializer_list>
+
 #include "base/checked.hpp"
 #include "extract/record_locator.hpp"
+#include "extract/record_walk_limits.hpp"
 #include "extract/region_plan.hpp"
 #include "extract/result_size.hpp"
 #include "extract/timed_records.hpp"
@@ -47,6 +51,9 @@ void add_step(BlockPlan& plan, PythonStep::Kind kind, std::string text = {}) {
 // value == 0 as Python compares: an int or float zero; a str never.
 bool equals_zero(const ParamValue* v) { return v != nullptr && equals_int(*v, 0); }
 
+// An int or a float: an end numpy makes an axis from.
+bool is_number(const ParamValue* v) { return v != nullptr && !std::holds_alternative<std::string>(*v); }
+
 // A non-negative int, as numpy takes a count.
 const std::int64_t* count_of(const ParamList& p, std::string_view key) {
   const std::int64_t* n = param_int(p, key);
@@ -64,32 +71,67 @@ void plan_2d(Cursor& cursor, BlockPlan& plan) {
   plan.copied_bytes = count * 4;
 }
 
-void plan_map(Cursor& cursor, BlockPlan& plan, const RecordLocator& locator, const Limits& limits) {
+// Whether the block's parameters name a map grid: a 3D block with them is a map.
+bool has_grid(const ParamList& p) {
+  bool grid = true;
+  for (const char* key : kMapKeys) grid = grid && p.contains(key);
+  return grid;
+}
+
+// A derived map without a usable grid takes the underived block's, and the
+// result's parameters say so. False when that fails (the plan then stops).
+bool take_original_grid(Cursor& cursor, BlockPlan& plan) {
   ParamList& p = plan.parameters;
-  const bool trace = plan.request.type == "TRC";
-  plan.kind = trace ? BlockKind::trace_map : BlockKind::image_map;
-  // A derived block without a usable grid takes the underived block's, and
-  // the result's parameters say so.
-  if (plan.request.deriv != "NONE" && (equals_zero(p.find("NPX")) || equals_zero(p.find("NPY")))) {
-    add_step(plan, PythonStep::Kind::print_line, "Orignal mapping coordinates used");
-    auto original = read_param_block(cursor, plan.blocks.original_params);
-    if (!original) return stop(plan, std::move(original).error());
-    for (const char* key : kMapKeys) {
-      if (auto found = require_param(original.value(), key); !found) return stop(plan, std::move(found).error());
-    }
-    for (const char* key : kMapKeys) p.set(key, *original.value().find(key));
+  if (plan.request.deriv == "NONE" || !(equals_zero(p.find("NPX")) || equals_zero(p.find("NPY")))) return true;
+  add_step(plan, PythonStep::Kind::print_line, "Orignal mapping coordinates used");
+  auto original = read_param_block(cursor, plan.blocks.original_params);
+  if (!original) {
+    stop(plan, std::move(original).error());
+    return false;
   }
-  for (const char* key : {"NPX", "NPY"}) {
-    if (const std::int64_t* n = param_int(p, key)) {
+  for (const char* key : kMapKeys) {
+    if (auto found = require_param(original.value(), key); !found) {
+      stop(plan, std::move(found).error());
+      return false;
+    }
+  }
+  for (const char* key : kMapKeys) p.set(key, *original.value().find(key));
+  return true;
+}
+
+// The grid of a map, up to its axes: the underived grid when a derived map has
+// none, then mapX and mapY. False when the plan stops there.
+bool plan_map_axes(Cursor& cursor, BlockPlan& plan, const Limits& limits) {
+  const ParamList& p = plan.parameters;
+  if (!take_original_grid(cursor, plan)) return false;
+  // mapX first, then mapY: origin + step * (count - 1), then numpy.linspace. A
+  // text origin beside a number step fails in the sum, before anything is
+  // sized, and the size cap must not answer in its place.
+  const std::array<std::array<const char*, 3>, 2> axes{{{"AOX", "DDX", "NPX"}, {"AOY", "DDY", "NPY"}}};
+  for (const auto& [origin, step, count] : axes) {
+    if (!is_number(p.find(origin)) && is_number(p.find(step))) break;
+    if (const std::int64_t* n = param_int(p, count)) {
       if (auto fits = check_result_bytes(mul_i64(*n, 8), cursor.size(), limits, "a map axis"); !fits) {
-        return stop(plan, std::move(fits).error());
+        stop(plan, std::move(fits).error());
+        return false;
       }
     }
   }
   add_step(plan, PythonStep::Kind::map_axes);
+  if (count_of(p, "NPX") == nullptr || count_of(p, "NPY") == nullptr) {
+    stop_last_step(plan);  // numpy.linspace refuses the count
+    return false;
+  }
+  return true;
+}
+
+void plan_map(Cursor& cursor, BlockPlan& plan, const RecordLocator& locator, const Limits& limits) {
+  const ParamList& p = plan.parameters;
+  const bool trace = plan.request.type == "TRC";
+  plan.kind = trace ? BlockKind::trace_map : BlockKind::image_map;
+  if (!plan_map_axes(cursor, plan, limits)) return;
   const std::int64_t* npx = count_of(p, "NPX");
   const std::int64_t* npy = count_of(p, "NPY");
-  if (npx == nullptr || npy == nullptr) return stop_last_step(plan);  // numpy.linspace refuses the count
   const MapGrid grid{*npx, *npy, plan.npt};
   plan.ndim = 3;
   const auto pixels = mul_i64(grid.rows, grid.columns);
@@ -161,7 +203,13 @@ void plan_series(Cursor& cursor, BlockPlan& plan, const RecordLocator& locator, 
   plan.shape = {records, plan.npt, 0};
   TimedRecords timed = plan_timed_records(locator, plan.offsets, plan.npt, limits);
   plan.records = timed.records;
-  if (timed.error) return stop(plan, std::move(*timed.error), timed.records);
+  if (timed.error) {
+    // Rows before the failing record read fine, unless the table claims more
+    // records than the file's bytes could describe: such a series is refused
+    // at once, with the same error, and nothing is sized after its claim.
+    const bool describable = record_count_describable(records, limits, locator.size());
+    return stop(plan, std::move(*timed.error), describable ? timed.records : -1);
+  }
   if (records == 0) return stop_numpy(plan, NumpyFailure{NumpyFailure::Step::stack_empty});
   const auto row_bytes = add_i64(plan.npt * 4, 8);
   const auto bytes = row_bytes ? mul_i64(records, *row_bytes) : std::nullopt;
@@ -177,10 +225,7 @@ void plan_3d(Cursor& cursor, BlockPlan& plan, const Limits& limits) {
   plan.table = std::move(table).value();
   plan.offsets = RecordOffsets::build(plan.table);
   const RecordLocator locator(cursor.source());
-  const ParamList& p = plan.parameters;
-  bool grid = true;
-  for (const char* key : kMapKeys) grid = grid && p.contains(key);
-  if (grid) return plan_map(cursor, plan, locator, limits);
+  if (has_grid(plan.parameters)) return plan_map(cursor, plan, locator, limits);
   if (plan.blocks.annotation != -1) return plan_regions(cursor, plan, locator, limits);
   plan_series(cursor, plan, locator, limits);
 }
@@ -214,7 +259,7 @@ bool BlockPlan::mostly_zero() const {
   return bytes >= (std::int64_t{4} << 20) && copied_bytes < bytes / 2;
 }
 
-Result<BlockPlan> plan_block(const ByteSource& source, Request request, const Limits& limits) {
+Result<BlockPlan> plan_block(const ByteSource& source, Request request, const Limits& limits, PlanDepth depth) {
   Cursor cursor(source);
   KESTREL_TRY(OpenedBlock opened, open_block(cursor, std::move(request)));
   BlockPlan plan;
@@ -223,7 +268,10 @@ Result<BlockPlan> plan_block(const ByteSource& source, Request request, const Li
   plan.parameters = std::move(opened.parameters);
   for (const char* key : {"NPT", "FXV", "LXV", "MXY", "MNY"}) KESTREL_CHECK(require_param(plan.parameters, key));
   const std::int64_t* npt = param_int(plan.parameters, "NPT");
-  if (npt != nullptr && *npt > 0) {
+  // numpy refuses an axis between ends that are not both numbers before it
+  // sizes the axis: the size cap answers only for an axis numpy would make.
+  if (npt != nullptr && *npt > 0 && is_number(plan.parameters.find("FXV")) &&
+      is_number(plan.parameters.find("LXV"))) {
     KESTREL_CHECK(check_result_bytes(mul_i64(*npt, 8), cursor.size(), limits, "an x axis of NPT points"));
   }
   add_step(plan, PythonStep::Kind::x_axis);
@@ -232,6 +280,20 @@ Result<BlockPlan> plan_block(const ByteSource& source, Request request, const Li
     return plan;
   }
   plan.npt = *npt;
+  if (depth == PlanDepth::parameters) {
+    if (plan.request.is_3d() && has_grid(plan.parameters) && !plan_map_axes(cursor, plan, limits)) return plan;
+    // Axes between number ends over counts numpy takes cannot fail: nobody here wants them made.
+    const ParamList& p = plan.parameters;
+    const auto numbers = [&](std::initializer_list<const char*> keys) {
+      return std::all_of(keys.begin(), keys.end(), [&](const char* key) { return is_number(p.find(key)); });
+    };
+    const bool x_made = numbers({"FXV", "LXV"});
+    const bool map_made = numbers({"AOX", "DDX", "AOY", "DDY"});
+    std::erase_if(plan.steps, [&](const PythonStep& step) {
+      return (step.kind == PythonStep::Kind::x_axis && x_made) || (step.kind == PythonStep::Kind::map_axes && map_made);
+    });
+    return plan;
+  }
   if (plan.request.is_3d()) {
     plan_3d(cursor, plan, limits);
   } else {

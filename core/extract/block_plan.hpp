@@ -132,10 +132,22 @@ struct BlockPlan {
   bool mostly_zero() const;
 };
 
+// How much of a block planning reads.
+enum class PlanDepth {
+  full,
+  // The parameters as the result carries them (a derived map's grid taken from
+  // the underived block, with its printed line), with every error met on the
+  // way there, the axes' included (steps remain only for axes that Python or
+  // numpy may refuse: an end that is no number); nothing of the data block
+  // itself is read, so kind and shape stay unknown (no plan to fill from).
+  parameters,
+};
+
 // Plans a request against a file. Errors found before anything could be read
 // come back as the error; a plan carries the rest (failure / failed_at).
 // Warnings and printed lines become steps in order; nothing is emitted.
-Result<BlockPlan> plan_block(const ByteSource& source, Request request, const Limits& limits = default_limits());
+Result<BlockPlan> plan_block(const ByteSource& source, Request request, const Limits& limits = default_limits(),
+                             PlanDepth depth = PlanDepth::full);
 
 struct AxisRange {
   std::int64_t start = 0;

@@ -57,8 +57,8 @@ Result<OpenedBlock> open_block(Cursor& cursor, Request request) {
   const BlockOffsets& o = block.offsets;
   for (const std::int64_t offset : {o.acquisition, o.instrument, o.optics, o.sample, o.ft}) {
     if (offset == -1) continue;
-    KESTREL_TRY(const ParamList more, read_param_block(cursor, offset));
-    block.parameters.update(more);
+    KESTREL_TRY(ParamList more, read_param_block(cursor, offset));
+    block.parameters.update(std::move(more));
   }
   block.request = std::move(request);
   return block;

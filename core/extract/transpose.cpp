@@ -1,6 +1,6 @@
 #include "extract/transpose.hpp"
 
-#include <algorithm>
+#include <cstdint>
 
 #if defined(__SSE2__)
 #include <xmmintrin.h>
@@ -8,39 +8,71 @@
 
 namespace kestrel {
 
-// Four by four with SSE where it exists.
-void transpose_block(const float* src, std::int64_t pitch, std::int64_t records, std::int64_t pixels, float* dst,
-                     std::int64_t depth) {
-  constexpr std::int64_t kPixelTile = 64;
-  constexpr std::int64_t kRecordTile = 32;
-  for (std::int64_t p0 = 0; p0 < pixels; p0 += kPixelTile) {
-    const std::int64_t p1 = std::min(pixels, p0 + kPixelTile);
-    for (std::int64_t r0 = 0; r0 < records; r0 += kRecordTile) {
-      const std::int64_t r1 = std::min(records, r0 + kRecordTile);
-      std::int64_t p = p0;
+namespace {
+
 #if defined(__SSE2__)
-      for (; p + 4 <= p1; p += 4) {
-        std::int64_t r = r0;
-        for (; r + 4 <= r1; r += 4) {
-          __m128 a = _mm_loadu_ps(src + r * pitch + p);
-          __m128 b = _mm_loadu_ps(src + (r + 1) * pitch + p);
-          __m128 c = _mm_loadu_ps(src + (r + 2) * pitch + p);
-          __m128 d = _mm_loadu_ps(src + (r + 3) * pitch + p);
-          _MM_TRANSPOSE4_PS(a, b, c, d);
-          _mm_storeu_ps(dst + p * depth + r, a);
-          _mm_storeu_ps(dst + (p + 1) * depth + r, b);
-          _mm_storeu_ps(dst + (p + 2) * depth + r, c);
-          _mm_storeu_ps(dst + (p + 3) * depth + r, d);
-        }
-        for (; r < r1; ++r) {
-          for (std::int64_t q = p; q < p + 4; ++q) dst[q * depth + r] = src[r * pitch + q];
-        }
-      }
-#endif
-      for (; p < p1; ++p) {
-        for (std::int64_t r = r0; r < r1; ++r) dst[p * depth + r] = src[r * pitch + p];
+// Four pixels at a time, each pixel's run of values written front to back:
+// the destination is written as long runs (a few cache lines each) rather
+// than short pieces revisited later, which matters once it no longer fits in
+// the cache. The source rows are few and stay in the first-level cache while
+// the next pixels of the same lines are read. Stream stores need every
+// destination run 16-byte aligned.
+template <bool Stream>
+std::int64_t transpose_fours(const float* src, std::int64_t pitch, std::int64_t records, std::int64_t pixels,
+                             float* dst, std::int64_t depth) {
+  std::int64_t p = 0;
+  for (; p + 4 <= pixels; p += 4) {
+    float* d0 = dst + p * depth;
+    float* d1 = d0 + depth;
+    float* d2 = d1 + depth;
+    float* d3 = d2 + depth;
+    const float* s = src + p;
+    std::int64_t r = 0;
+    for (; r + 4 <= records; r += 4) {
+      __m128 a = _mm_loadu_ps(s + r * pitch);
+      __m128 b = _mm_loadu_ps(s + (r + 1) * pitch);
+      __m128 c = _mm_loadu_ps(s + (r + 2) * pitch);
+      __m128 d = _mm_loadu_ps(s + (r + 3) * pitch);
+      _MM_TRANSPOSE4_PS(a, b, c, d);
+      if constexpr (Stream) {
+        _mm_stream_ps(d0 + r, a);
+        _mm_stream_ps(d1 + r, b);
+        _mm_stream_ps(d2 + r, c);
+        _mm_stream_ps(d3 + r, d);
+      } else {
+        _mm_storeu_ps(d0 + r, a);
+        _mm_storeu_ps(d1 + r, b);
+        _mm_storeu_ps(d2 + r, c);
+        _mm_storeu_ps(d3 + r, d);
       }
     }
+    for (; r < records; ++r) {
+      const float* row = s + r * pitch;
+      d0[r] = row[0];
+      d1[r] = row[1];
+      d2[r] = row[2];
+      d3[r] = row[3];
+    }
+  }
+  if constexpr (Stream) _mm_sfence();  // stream stores are ordered before whatever the caller does next
+  return p;
+}
+#endif
+
+}  // namespace
+
+void transpose_block(const float* src, std::int64_t pitch, std::int64_t records, std::int64_t pixels, float* dst,
+                     std::int64_t depth, bool stream) {
+  std::int64_t p = 0;
+#if defined(__SSE2__)
+  const bool aligned = depth % 4 == 0 && reinterpret_cast<std::uintptr_t>(dst) % 16 == 0;
+  p = stream && aligned ? transpose_fours<true>(src, pitch, records, pixels, dst, depth)
+                        : transpose_fours<false>(src, pitch, records, pixels, dst, depth);
+#else
+  (void)stream;
+#endif
+  for (; p < pixels; ++p) {
+    for (std::int64_t r = 0; r < records; ++r) dst[p * depth + r] = src[r * pitch + p];
   }
 }
 

@@ -36,7 +36,7 @@ std::int64_t Cursor::available_upto(std::int64_t n) const {
   return end > pos ? static_cast<std::int64_t>(end - pos) : 0;
 }
 
-Result<std::size_t> Cursor::read_small(std::byte* dst, std::size_t n) {
+Result<std::size_t> Cursor::read_through_window(std::byte* dst, std::size_t n) {
   const std::int64_t avail = available_upto(static_cast<std::int64_t>(n));
   if (avail <= 0 || n == 0) return std::size_t{0};
   const std::size_t want = std::min<std::uint64_t>(n, static_cast<std::uint64_t>(avail));

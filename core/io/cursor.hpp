@@ -57,7 +57,16 @@ class Cursor {
   static constexpr std::size_t kWindow = 4096;
 
   // Copies up to n bytes into dst through the window; returns how many arrived.
-  Result<std::size_t> read_small(std::byte* dst, std::size_t n);
+  // Bytes already in the window are there in the file: no need to ask the source.
+  Result<std::size_t> read_small(std::byte* dst, std::size_t n) {
+    if (pos_ >= window_start_ && static_cast<std::uint64_t>(pos_ - window_start_) + n <= window_len_) {
+      std::memcpy(dst, window_.data() + (pos_ - window_start_), n);
+      pos_ += static_cast<std::int64_t>(n);
+      return n;
+    }
+    return read_through_window(dst, n);
+  }
+  Result<std::size_t> read_through_window(std::byte* dst, std::size_t n);
 
   template <typename T>
   Result<T> read_le() {

@@ -8,15 +8,12 @@ namespace kestrel {
 
 namespace {
 
-// Gaps up to this size (or the source's bridged_gap(), when smaller) are read
-// into scratch rather than starting a new read: the info areas between records
-// are a few hundred bytes.
-constexpr std::int64_t kMaxGap = 64 * 1024;
-
 class Batch {
  public:
-  explicit Batch(const ByteSource& source)
-      : source_(source), max_gap_(std::clamp<std::int64_t>(source.bridged_gap(), 0, kMaxGap)),
+  // Gaps up to max_gap (or the source's bridged_gap(), when smaller) are read
+  // into scratch rather than starting a new read.
+  Batch(const ByteSource& source, std::int64_t max_gap)
+      : source_(source), max_gap_(std::clamp<std::int64_t>(source.bridged_gap(), 0, max_gap)),
         max_pieces_(std::max<std::size_t>(source.scatter_pieces(), 2)),
         scratch_(static_cast<std::size_t>(max_gap_)) {}
 
@@ -58,8 +55,8 @@ class Batch {
 
 }  // namespace
 
-Status gather(const ByteSource& source, const std::function<bool(CopyJob&)>& next) {
-  Batch batch(source);
+Status gather(const ByteSource& source, const std::function<bool(CopyJob&)>& next, std::int64_t max_gap) {
+  Batch batch(source, max_gap);
   CopyJob job{};
   while (next(job)) KESTREL_CHECK(batch.add(job));
   return batch.flush();

@@ -19,9 +19,16 @@ struct CopyJob {
   std::size_t size;
 };
 
+// Gaps up to this size between jobs are read into scratch by default: the info
+// areas between records are a few hundred bytes.
+inline constexpr std::int64_t kDefaultMaxGap = 64 * 1024;
+
 // Pulls jobs from `next` until it returns false and reads each one completely.
-// Every job must lie inside the source; one that does not is a bug of the caller
-// and is reported as Error::io(EIO) rather than leaving its destination half-filled.
-Status gather(const ByteSource& source, const std::function<bool(CopyJob&)>& next);
+// Jobs further apart than max_gap bytes (or the source's bridged_gap(), when
+// smaller) start a new read. Every job must lie
+// inside the source; one that does not is a bug of the caller and is reported
+// as Error::io(EIO) rather than leaving its destination half-filled.
+Status gather(const ByteSource& source, const std::function<bool(CopyJob&)>& next,
+              std::int64_t max_gap = kDefaultMaxGap);
 
 }  // namespace kestrel

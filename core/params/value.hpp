@@ -4,7 +4,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <algorithm>
+#include <functional>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -21,21 +22,26 @@ class ParamList {
   using Item = std::pair<std::string, ParamValue>;
 
   void set(std::string key, ParamValue value) {
-    auto [it, inserted] = index_.try_emplace(key, items_.size());
-    if (inserted) {
-      items_.emplace_back(std::move(key), std::move(value));
-    } else {
-      items_[it->second].second = std::move(value);
+    if (const std::size_t at = position(key); at != npos) {
+      items_[at].second = std::move(value);
+      return;
     }
+    if (2 * (items_.size() + 1) > slots_.size()) rehash(std::max<std::size_t>(16, 4 * (items_.size() + 1)));
+    slots_[free_slot(key)] = items_.size() + 1;
+    items_.emplace_back(std::move(key), std::move(value));
   }
 
   void update(const ParamList& other) {
     for (const Item& item : other.items_) set(item.first, item.second);
   }
+  void update(ParamList&& other) {
+    for (Item& item : other.items_) set(std::move(item.first), std::move(item.second));
+    other = ParamList();
+  }
 
   const ParamValue* find(std::string_view key) const {
-    auto it = index_.find(std::string(key));
-    return it == index_.end() ? nullptr : &items_[it->second].second;
+    const std::size_t at = position(key);
+    return at == npos ? nullptr : &items_[at].second;
   }
 
   bool contains(std::string_view key) const { return find(key) != nullptr; }
@@ -43,8 +49,35 @@ class ParamList {
   std::size_t size() const { return items_.size(); }
 
  private:
+  static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+
+  // The index is an open-addressed table of item positions + 1 (0: free), at
+  // most half full: a lookup costs a hash and a compare or two, and building
+  // the list allocates nothing per key.
+  std::size_t position(std::string_view key) const {
+    if (slots_.empty()) return npos;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t h = std::hash<std::string_view>{}(key) & mask;; h = (h + 1) & mask) {
+      const std::size_t slot = slots_[h];
+      if (slot == 0) return npos;
+      if (items_[slot - 1].first == key) return slot - 1;
+    }
+  }
+  std::size_t free_slot(std::string_view key) const {
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t h = std::hash<std::string_view>{}(key) & mask;
+    while (slots_[h] != 0) h = (h + 1) & mask;
+    return h;
+  }
+  void rehash(std::size_t at_least) {
+    std::size_t size = 16;
+    while (size < at_least) size *= 2;
+    slots_.assign(size, 0);
+    for (std::size_t i = 0; i < items_.size(); ++i) slots_[free_slot(items_[i].first)] = i + 1;
+  }
+
   std::vector<Item> items_;
-  std::unordered_map<std::string, std::size_t> index_;
+  std::vector<std::size_t> slots_;
 };
 
 }  // namespace kestrel

@@ -17,7 +17,10 @@ namespace {
 Ref upper_item(PyObject* datablock, long index) {
   Ref key = Ref::check(PyLong_FromLong(index));
   Ref item = Ref::check(PyObject_GetItem(datablock, key.get()));
-  return Ref::check(PyObject_CallMethod(item.get(), "upper", nullptr));
+  static PyObject* upper = nullptr;
+  if (upper == nullptr) upper = PyUnicode_InternFromString("upper");
+  if (upper == nullptr) throw PyErrAlreadySet{};
+  return Ref::check(PyObject_CallMethodNoArgs(item.get(), upper));
 }
 
 Ref text(std::string_view s) {
@@ -65,12 +68,15 @@ Request check_request_items(PyObject* data_type, PyObject* dimension, PyObject* 
   if (dims_ok < 0) throw PyErrAlreadySet{};
   if (dims_ok == 0) raise_request_error(kBadDimensionsMessage, dimension);
 
-  Ref types = name_table(request_type_names());
+  // The name tables never change: built once, on the first request.
+  static PyObject* const types_table = name_table(request_type_names()).release();
+  static PyObject* const derivs_table = name_table(kDerivativeNames).release();
+  const Ref types = Ref::borrow(types_table);
   const int type_ok = PyDict_Contains(types.get(), data_type);
   if (type_ok < 0) throw PyErrAlreadySet{};
   if (type_ok == 0) raise_request_error(kBadTypeMessage, data_type);
 
-  Ref derivs = name_table(kDerivativeNames);
+  const Ref derivs = Ref::borrow(derivs_table);
   const int deriv_ok = PyDict_Contains(derivs.get(), deriv);
   if (deriv_ok < 0) throw PyErrAlreadySet{};
   if (deriv_ok == 0) raise_request_error(kBadDerivMessage, deriv);

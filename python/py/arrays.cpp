@@ -41,6 +41,15 @@ Ref empty(std::initializer_list<std::int64_t> shape, int type) {
   return Ref::check(PyArray_SimpleNew(static_cast<int>(dims.size()), dims.data(), type));
 }
 
+// arange(n) * step + start: vectorised four at a time where the processor can
+// (chosen at load time); each element is the same two roundings either way.
+#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+void fill_steps(double* y, std::int32_t n, double step, double start) {
+  for (std::int32_t i = 0; i < n; ++i) y[i] = static_cast<double>(i) * step + start;
+}
+
 }  // namespace
 
 void set_numpy_module(PyObject* numpy) {
@@ -85,8 +94,7 @@ Ref linspace(PyObject* start, PyObject* stop, PyObject* num) {
     if (step == 0) {
       for (long long i = 0; i < n; ++i) y[i] = (static_cast<double>(i) / d) * delta + a;
     } else if (n <= INT32_MAX) {
-      const auto n32 = static_cast<std::int32_t>(n);
-      for (std::int32_t i = 0; i < n32; ++i) y[i] = static_cast<double>(i) * step + a;
+      fill_steps(y, static_cast<std::int32_t>(n), step, a);
     } else {
       for (long long i = 0; i < n; ++i) y[i] = static_cast<double>(i) * step + a;
     }

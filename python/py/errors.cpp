@@ -1,5 +1,7 @@
 #include "py/errors.hpp"
 
+#include <cstring>
+
 #include <cerrno>
 #include <string>
 
@@ -22,6 +24,15 @@ void set_struct_error(PyObject* type) {
 }
 
 Ref text_to_str(std::string_view text) {
+  // Keys and most values are ASCII: copied straight into a new str, without
+  // the decoder's set-up (the same str the decoder would make).
+  bool ascii = true;
+  for (const char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+  if (ascii) {
+    Ref str = Ref::check(PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127));
+    if (!text.empty()) std::memcpy(PyUnicode_DATA(str.get()), text.data(), text.size());
+    return str;
+  }
   return Ref::check(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass"));
 }
 

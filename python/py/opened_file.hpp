@@ -5,8 +5,10 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include "io/byte_source.hpp"
+#include "io/input_file.hpp"
 #include "py/ref.hpp"
 
 namespace kestrel::py {
@@ -19,8 +21,9 @@ class OpenedFile {
   OpenedFile& operator=(const OpenedFile&) = delete;
 
   const ByteSource& source() const { return *source_; }
-  // The descriptor (open until close()): who holds it may fstat it.
-  int fd() const { return fd_; }
+  // The opened file's identity now, when it is a regular file (nothing for a
+  // pipe or a device, or once closed).
+  std::optional<FileIdentity> identity() const { return regular_file_identity(fd_); }
   // Closes the file; an error of close() propagates.
   void close();
 

@@ -26,10 +26,6 @@
 //               type, NPT <= 0, a path that is no str): the caller asks getOpusData
 //   6 stream    a FIFO, socket or device: nothing was read from it, the caller
 //               reads it once and works from what was read
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <optional>
 #include <string>
@@ -43,7 +39,7 @@
 #include "extract/request.hpp"
 #include "extract/block_plan.hpp"
 #include "io/cursor.hpp"
-#include "io/fd_source.hpp"
+#include "io/input_file.hpp"
 #include "py/entry.hpp"
 #include "py/errors.hpp"
 #include "py/gil.hpp"
@@ -69,14 +65,6 @@ struct FileJob {
   double dxu = -1.0;           // the x unit code, packed (see meta)
   int open_errno = 0;          // an open() failure: OSError with the file name
   std::optional<Error> error;  // a core failure
-};
-
-// Closes a descriptor on every way out.
-struct Fd {
-  int fd = -1;
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
 };
 
 // One string per triple, for the lookup of a listing entry's rank.
@@ -105,28 +93,22 @@ double packed_unit(const ParamValue* v) {
 // Runs without the GIL: touches nothing of Python.
 void fill_one(FileJob& job, const std::vector<BlockTriple>& blocks, const Ranks& rank,
               const std::vector<Request>& requests, bool automatic, float* row, std::int64_t width) {
-  // O_NONBLOCK: a FIFO among the files must not hang the batch.
-  Fd file{::open(job.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
-  if (file.fd < 0) {
-    job.open_errno = errno;
+  // Opening never waits: a FIFO among the files must not hang the batch.
+  auto file = InputFile::open(job.path);
+  if (!file) {
+    job.open_errno = static_cast<int>(file.error().number);  // what opening it in Python says, with the file's name
     job.status = Status::error;
     return;
   }
-  struct stat st{};
-  if (::fstat(file.fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    job.open_errno = EISDIR;  // what opening it for reading in Python says
-    job.status = Status::error;
-    return;
-  }
-  if (::fstat(file.fd, &st) == 0 && !S_ISREG(st.st_mode)) {
-    job.status = Status::stream;  // read once by the caller: nothing taken from it here
+  if (!file.value().identity()) {
+    job.status = Status::stream;  // no regular file: read once by the caller, nothing taken from it here
     return;
   }
   auto fail = [&](Error e) {
     job.error = std::move(e);
     job.status = Status::error;
   };
-  auto source = source_from_fd(file.fd, default_limits().max_stream_bytes);
+  auto source = file.value().source(default_limits().max_stream_bytes);
   if (!source) return fail(std::move(source).error());
   Cursor cursor(*source.value());
 

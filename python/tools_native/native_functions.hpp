@@ -1,15 +1,22 @@
 // The functions of kestrel_tools._native, one source file each; the table that
-// lists them is in native_functions.cpp.
+// lists them, with their documentation, is in native_functions.cpp.
 #pragma once
 
 #include "py/python_api.hpp"
 
 namespace kestrel::py {
 
-// plan(path, block) -> dict (plan_function.cpp).
-PyObject* native_plan(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
-// read_window(path, block, window, out) -> None (read_window_function.cpp).
-PyObject* native_read_window(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
+// plan(path, block, times=True) -> dict (plan_function.cpp).
+PyObject* native_plan(PyObject* self, PyObject* args, PyObject* kwargs);
+// read_window(path, block, window, out, identity=None) -> None (read_window_function.cpp).
+PyObject* native_read_window(PyObject* self, PyObject* args, PyObject* kwargs);
+// read_times(path, block, identity=None) (read_times_function.cpp).
+PyObject* native_read_times(PyObject* self, PyObject* args, PyObject* kwargs);
+// parameters(path, block) -> dict (parameters_function.cpp).
+PyObject* native_parameters(PyObject* self, PyObject* args, PyObject* kwargs);
+
+// directory(path) -> list of (role, block or None, offset, bytes) (directory_function.cpp).
+PyObject* native_directory(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
 
 // contents(source) -> list of block triples (contents_function.cpp).
 PyObject* native_contents(PyObject* self, PyObject* const* args, Py_ssize_t nargs);

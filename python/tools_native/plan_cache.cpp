@@ -1,9 +1,7 @@
 #include "tools_native/plan_cache.hpp"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <ctime>
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -44,29 +42,12 @@ std::size_t footprint(const BlockPlan& plan) {
   return bytes;
 }
 
-std::int64_t ns_of(const timespec& t) { return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec; }
-
 }  // namespace
 
-std::optional<FileIdentity> regular_file_identity(int fd) {
-  struct stat st {};
-  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  FileIdentity id;
-  id.dev = static_cast<std::uint64_t>(st.st_dev);
-  id.ino = static_cast<std::uint64_t>(st.st_ino);
-  id.size = static_cast<std::int64_t>(st.st_size);
-#ifdef __APPLE__
-  id.mtime_ns = ns_of(st.st_mtimespec);
-  id.ctime_ns = ns_of(st.st_ctimespec);
-#else
-  id.mtime_ns = ns_of(st.st_mtim);
-  id.ctime_ns = ns_of(st.st_ctim);
-#endif
-  const std::int64_t latest = std::max(id.mtime_ns, id.ctime_ns);
-  id.settled = ns_of(now) - latest > kSettledNs;
-  return id;
+bool settled(const FileIdentity& file) {
+  const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+      std::chrono::system_clock::now().time_since_epoch());
+  return now.count() - std::max(file.mtime_ns, file.ctime_ns) > kSettledNs;
 }
 
 std::shared_ptr<const BlockPlan> find_plan(const PlanKey& key) {

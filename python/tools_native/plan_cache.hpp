@@ -3,8 +3,8 @@
 // each record lies, its annotations) costs far more than a small window's fill.
 //
 // A plan is kept under the path as given, the block triple and the identity of
-// the opened file (device, inode, size, modification and change times from
-// fstat), so a file rewritten or replaced is planned again. Only plans of
+// the opened file (device, file number, size, modification and change times),
+// so a file rewritten or replaced is planned again. Only plans of
 // regular files that planned without an error before anything could be read
 // are kept; what a call raises is always produced as an uncached call does it.
 // A file modified within the last few seconds is not kept: a rewrite within
@@ -18,14 +18,14 @@
 #include <string>
 
 #include "extract/block_plan.hpp"
+#include "io/input_file.hpp"
 
 namespace kestrel::py {
 
 struct PlanKey {
   std::string path;                  // 's' or 'b' (str or bytes), then the path's bytes
   std::array<std::string, 3> block;  // upper-cased
-  std::uint64_t dev = 0, ino = 0;
-  std::int64_t size = 0, mtime_ns = 0, ctime_ns = 0;
+  FileIdentity file;
   bool operator==(const PlanKey&) const = default;
 };
 
@@ -37,14 +37,8 @@ struct PlanKey {
 inline constexpr std::size_t kKeptPlans = 8;
 inline constexpr std::size_t kMaxKeptPlanBytes = std::size_t{16} << 20;
 
-// The file's identity for a key when it is a regular file that may be kept
-// (not modified within the last few seconds); nothing otherwise.
-struct FileIdentity {
-  std::uint64_t dev = 0, ino = 0;
-  std::int64_t size = 0, mtime_ns = 0, ctime_ns = 0;
-  bool settled = false;  // last modified long enough ago to keep its plan
-};
-std::optional<FileIdentity> regular_file_identity(int fd);
+// Whether the file was last changed long enough ago to keep its plan.
+bool settled(const FileIdentity& file);
 
 // The kept plan for key, made most recently used; null when none is kept.
 std::shared_ptr<const BlockPlan> find_plan(const PlanKey& key);

@@ -1,4 +1,4 @@
-// plan(path, block) -> dict: what a read of the block gives, without its values.
+// plan(source, block, times=True) -> dict: what a read of the block gives, without its values.
 #include <cmath>
 #include <vector>
 
@@ -36,20 +36,6 @@ Ref shape_tuple(const BlockPlan& plan) {
     PyTuple_SET_ITEM(shape.get(), i, int_object(plan.shape[static_cast<std::size_t>(i)]).release());
   }
   return shape;
-}
-
-// The times of the rows a read reaches (NaN from where it stops on).
-Ref times_of(const PlannedRead& read) {
-  const BlockPlan& plan = *read.plan;
-  const std::int64_t rows = plan.shape[0];
-  const std::int64_t reached = plan.failure ? std::min(rows, plan.failed_at) : rows;
-  Ref times = empty_float64({rows});
-  auto* t = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(times.get())));
-  std::fill(t + reached, t + rows, std::nan(""));
-  Window w = full_window(plan);
-  w.ranges[0] = {0, reached};
-  read.fill(w, {nullptr, false, t});
-  return times;
 }
 
 Ref regions_list(const PlannedRead& read, const Ref& times) {
@@ -122,13 +108,16 @@ Ref storage_of(const PlannedRead& read) {
   return d.release();
 }
 
-Ref plan_impl(PyObject* const* args, Py_ssize_t nargs) {
-  if (nargs != 2) {
-    PyErr_SetString(PyExc_TypeError, "plan(path, block) takes exactly 2 arguments");
+Ref plan_impl(PyObject* args, PyObject* kwargs) {
+  static const char* names[] = {"source", "block", "times", nullptr};
+  PyObject* source = nullptr;
+  PyObject* block = nullptr;
+  int times = 1;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|p:plan", const_cast<char**>(names), &source, &block, &times)) {
     throw PyErrAlreadySet{};
   }
   PlannedRead read;
-  plan_read(args[0], args[1], true, read);
+  plan_read(source, block, PlanOptions{}, read);
   const BlockPlan& plan = *read.plan;
   Dict d;
   d.set("kind", Ref::check(PyUnicode_FromString(kind_name(plan.kind))))
@@ -137,7 +126,9 @@ Ref plan_impl(PyObject* const* args, Py_ssize_t nargs) {
       .set("x", read.objects.x)
       .set("parameters", read.objects.parameters)
       .set("failed_at", plan.failure ? int_object(plan.failed_at) : Ref::borrow(Py_None))
-      .set("storage", storage_of(read));
+      .set("copied_bytes", int_object(plan.copied_bytes))
+      .set("storage", storage_of(read))
+      .set("identity", identity_to_tuple(read.identity));
   switch (plan.kind) {
     case BlockKind::image_map:
     case BlockKind::trace_map:
@@ -148,10 +139,10 @@ Ref plan_impl(PyObject* const* args, Py_ssize_t nargs) {
                                                                                                  : "none")));
       break;
     case BlockKind::series:
-      d.set("z", times_of(read));
+      d.set("z", times ? times_of(read) : Ref::borrow(Py_None));
       break;
     case BlockKind::multi_region:
-      d.set("regions", regions_list(read, times_of(read)));
+      d.set("regions", regions_list(read, times ? times_of(read) : Ref()));
       break;
     case BlockKind::multi_region_trace:
       d.set("regions", regions_list(read, Ref()));
@@ -170,8 +161,8 @@ Ref plan_impl(PyObject* const* args, Py_ssize_t nargs) {
 
 }  // namespace
 
-PyObject* native_plan(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-  return call_guarded([&] { return plan_impl(args, nargs); });
+PyObject* native_plan(PyObject*, PyObject* args, PyObject* kwargs) {
+  return call_guarded([&] { return plan_impl(args, kwargs); });
 }
 
 }  // namespace kestrel::py

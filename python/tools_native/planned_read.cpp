@@ -1,7 +1,12 @@
 #include "tools_native/planned_read.hpp"
 
+#include <cmath>
+
+#include "base/limits.hpp"
 #include "extract/request.hpp"
+#include "py/arrays.hpp"
 #include "py/errors.hpp"
+#include "py/numpy_api.hpp"
 #include "py/plan_steps.hpp"
 #include "tools_native/object_source.hpp"
 #include "tools_native/plan_cache.hpp"
@@ -35,12 +40,33 @@ std::optional<std::string> path_key(PyObject* path) {
 
 // The key of a file that may be kept, or nothing.
 std::optional<PlanKey> key_of(const std::optional<std::string>& path, const std::array<std::string, 3>& block,
-                              const OpenedFile& file) {
-  if (!path) return std::nullopt;
-  const std::optional<FileIdentity> id = regular_file_identity(file.fd());
-  // The source's size is the one fstat gave when it was made: a file that grew since is planned afresh.
-  if (!id || !id->settled || static_cast<std::uint64_t>(id->size) != file.source().size()) return std::nullopt;
-  return PlanKey{*path, block, id->dev, id->ino, id->size, id->mtime_ns, id->ctime_ns};
+                              const PlannedRead& read) {
+  if (!path || !read.identity || !settled(*read.identity)) return std::nullopt;
+  // The source's size is the file's when it was opened: a file that grew since is planned afresh.
+  if (static_cast<std::uint64_t>(read.identity->size) != read.file->source().size()) return std::nullopt;
+  return PlanKey{*path, block, *read.identity};
+}
+
+// kestrel_tools._file_changed.FileChangedError(path): an OSError whose message
+// is "<path>: the file changed since it was opened", its filename the path.
+[[noreturn]] void raise_changed(PyObject* path) {
+  Ref module = Ref::check(PyImport_ImportModule("kestrel_tools._file_changed"));
+  Ref type = Ref::check(PyObject_GetAttrString(module.get(), "FileChangedError"));
+  Ref error = Ref::check(PyObject_CallOneArg(type.get(), path));
+  PyErr_SetRaisedException(error.release());
+  throw PyErrAlreadySet{};
+}
+
+std::int64_t int64_of(PyObject* item) {
+  const long long v = PyLong_AsLongLong(item);
+  if (v == -1 && PyErr_Occurred()) throw PyErrAlreadySet{};
+  return v;
+}
+
+std::uint64_t uint64_of(PyObject* item) {
+  const unsigned long long v = PyLong_AsUnsignedLongLong(item);
+  if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw PyErrAlreadySet{};
+  return v;
 }
 
 // What open() takes as a file: str, bytes, a path object or a descriptor.
@@ -62,6 +88,46 @@ bool is_path(PyObject* source) {
 
 }  // namespace
 
+Ref identity_to_tuple(const std::optional<FileIdentity>& identity) {
+  if (!identity) return Ref::borrow(Py_None);
+  return Ref::check(Py_BuildValue("(KKLLL)", static_cast<unsigned long long>(identity->device),
+                                  static_cast<unsigned long long>(identity->inode),
+                                  static_cast<long long>(identity->size), static_cast<long long>(identity->mtime_ns),
+                                  static_cast<long long>(identity->ctime_ns)));
+}
+
+std::optional<FileIdentity> identity_from_object(PyObject* identity) {
+  if (identity == nullptr || identity == Py_None) return std::nullopt;
+  constexpr const char* kShape = "identity must be a (device, inode, size, mtime_ns, ctime_ns) tuple of ints";
+  Ref items = Ref::check(PySequence_Fast(identity, kShape));
+  if (PySequence_Fast_GET_SIZE(items.get()) != 5) {
+    PyErr_SetString(PyExc_TypeError, kShape);
+    throw PyErrAlreadySet{};
+  }
+  PyObject** item = PySequence_Fast_ITEMS(items.get());
+  for (int i = 0; i < 5; ++i) {
+    if (!PyLong_Check(item[i])) {
+      PyErr_SetString(PyExc_TypeError, kShape);
+      throw PyErrAlreadySet{};
+    }
+  }
+  return FileIdentity{uint64_of(item[0]), uint64_of(item[1]), int64_of(item[2]), int64_of(item[3]), int64_of(item[4])};
+}
+
+// The times of the rows a read reaches (NaN from where it stops on).
+Ref times_of(const PlannedRead& read) {
+  const BlockPlan& plan = *read.plan;
+  const std::int64_t rows = plan.shape[0];
+  const std::int64_t reached = plan.failure ? std::min(rows, plan.failed_at) : rows;
+  Ref times = empty_float64({rows});
+  auto* t = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(times.get())));
+  std::fill(t + reached, t + rows, std::nan(""));
+  Window w = full_window(plan);
+  w.ranges[0] = {0, reached};
+  read.fill(w, {nullptr, false, t});
+  return times;
+}
+
 void PlannedRead::fill(const Window& window, const FillTargets& targets) const {
   try {
     fill_unlocked(source(), *plan, window, targets);
@@ -78,42 +144,39 @@ void PlannedRead::close() {
 void open_source(PyObject* source, PlannedRead& read) {
   if (is_path(source)) {
     read.file.emplace(source);
+    read.identity = read.file->identity();
+    read.counted.emplace(read.file->source());
   } else {
     read.object = object_source(source);
   }
 }
 
-void plan_read(PyObject* source, PyObject* block, bool coordinates, PlannedRead& out) {
+void plan_read(PyObject* source, PyObject* block, const PlanOptions& options, PlannedRead& out) {
   std::array<std::string, 3> items{upper_item(block, 0), upper_item(block, 1), upper_item(block, 2)};
   Request request = unwrap(check_request(items[0], items[1], items[2]));
   std::optional<PlanKey> key;
   bool kept = false;
   open_source(source, out);
-  if (out.file) {
-    key = key_of(path_key(source), items, *out.file);
+  if (options.expected && out.identity != options.expected) raise_changed(source);
+  if (out.file && options.depth == PlanDepth::full) {
+    key = key_of(path_key(source), items, out);
     if (key) out.plan = find_plan(*key);
     kept = out.plan != nullptr;
   }
   if (!kept) {
-    Result<BlockPlan> planned = plan_block(out.source(), std::move(request));
+    Result<BlockPlan> planned = plan_block(out.source(), std::move(request), default_limits(), options.depth);
     if (!planned) fail(out.source(), std::move(planned).error());
     // A plan that met a failed read of a file object is no plan of it: the read's error is the call's.
     if (restore_source_error(out.source())) throw PyErrAlreadySet{};
     out.plan = std::make_shared<const BlockPlan>(std::move(planned).value());
   }
-  out.objects = run_plan_steps(*out.plan, false, coordinates);
+  out.objects = run_plan_steps(*out.plan, false, options.coordinates);
   // A failure before anything can be read is every window's.
   if (out.plan->failure && out.plan->failed_at < 0) {
     raise_plan_failure(*out.plan, *out.plan->failure, out.objects.parameters.get());
   }
-  if (key && !kept) {
-    // Kept only when the file is still the one planned.
-    const std::optional<FileIdentity> now = regular_file_identity(out.file->fd());
-    if (now && now->dev == key->dev && now->ino == key->ino && now->size == key->size &&
-        now->mtime_ns == key->mtime_ns && now->ctime_ns == key->ctime_ns) {
-      keep_plan(*key, out.plan);
-    }
-  }
+  // Kept only when the file is still the one planned.
+  if (key && !kept && out.file->identity() == key->file) keep_plan(*key, out.plan);
 }
 
 }  // namespace kestrel::py

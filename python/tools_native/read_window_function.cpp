@@ -1,4 +1,4 @@
-// read_window(path, block, window, out): one window of a block's main array
+// read_window(source, block, window, out, identity=None): one window of a block's main array
 // into the caller's float32 array, without the GIL.
 #include <vector>
 
@@ -32,10 +32,20 @@ AxisRange axis_range(PyObject* item) {
   return {as_index(PySequence_Fast_GET_ITEM(pair.get(), 0)), as_index(PySequence_Fast_GET_ITEM(pair.get(), 1))};
 }
 
-Ref read_window_impl(PyObject* const* args, Py_ssize_t nargs) {
-  if (nargs != 4) refuse(PyExc_TypeError, "read_window(path, block, window, out) takes exactly 4 arguments");
-  PyObject* window_arg = args[2];
-  PyObject* out = args[3];
+Ref read_window_impl(PyObject* args, PyObject* kwargs) {
+  static const char* names[] = {"source", "block", "window", "out", "identity", nullptr};
+  PyObject* source = nullptr;
+  PyObject* block = nullptr;
+  PyObject* window_arg = nullptr;
+  PyObject* out = nullptr;
+  PyObject* identity = Py_None;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOO|O:read_window", const_cast<char**>(names), &source, &block,
+                                   &window_arg, &out, &identity)) {
+    throw PyErrAlreadySet{};
+  }
+  PlanOptions options;
+  options.coordinates = false;
+  options.expected = identity_from_object(identity);
   if (!PyArray_Check(out)) refuse(PyExc_TypeError, "out must be a numpy array");
   auto* array = reinterpret_cast<PyArrayObject*>(out);
   if (PyArray_TYPE(array) != NPY_FLOAT32 || !PyArray_IS_C_CONTIGUOUS(array) || !PyArray_ISWRITEABLE(array) ||
@@ -44,7 +54,7 @@ Ref read_window_impl(PyObject* const* args, Py_ssize_t nargs) {
   }
 
   PlannedRead read;
-  plan_read(args[0], args[1], false, read);
+  plan_read(source, block, options, read);
   const BlockPlan& plan = *read.plan;
 
   Ref entries = Ref::check(PySequence_Fast(window_arg, "window must be a sequence with one entry per axis"));
@@ -90,8 +100,8 @@ Ref read_window_impl(PyObject* const* args, Py_ssize_t nargs) {
 
 }  // namespace
 
-PyObject* native_read_window(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-  return call_guarded([&] { return read_window_impl(args, nargs); });
+PyObject* native_read_window(PyObject*, PyObject* args, PyObject* kwargs) {
+  return call_guarded([&] { return read_window_impl(args, kwargs); });
 }
 
 }  // namespace kestrel::py

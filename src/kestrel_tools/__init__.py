@@ -21,7 +21,7 @@ if TYPE_CHECKING:
     # names load on first use (below), so importing the package stays cheap.
     # "name as name" marks each as exported. Keep this list and _EXPORTS in
     # step (a test checks it).
-    from kestrel_tools import _native as _native  # the private extension: untyped, Any
+    from kestrel_tools import _native as _native  # type: ignore[attr-defined]  # untyped extension
     from kestrel_tools.collection import (
         Collection as Collection,
         read_collection as read_collection,
@@ -49,6 +49,10 @@ if TYPE_CHECKING:
     )
     from kestrel_tools.progress import (
         Progress as Progress,
+    )
+    from kestrel_tools.references import (
+        combine_references as combine_references,
+        references as references,
     )
     from kestrel_tools.sources import (
         expand_sources as expand_sources,
@@ -85,6 +89,8 @@ _EXPORTS: dict[str, str] = {
     "write_netcdf": "kestrel_tools.export",
     "write_parquet": "kestrel_tools.export",
     "plot_result": "kestrel_tools.plot",
+    "references": "kestrel_tools.references",
+    "combine_references": "kestrel_tools.references",
 }
 
 __all__ = sorted(_EXPORTS)

@@ -87,6 +87,10 @@ def on_axis(npts: npt.NDArray[np.float64], fxv: npt.NDArray[np.float64], lxv: np
 
 def _kind_error(block: Triple, kind: Kind, held: Kind) -> ValueError:
     one, many = describe_kind(kind)
+    if kind[0] == held[0]:
+        return ValueError(f"the file's x axis is in {kind[1] or 'no unit'} where most files' are in "
+                          f"{held[1] or 'no unit'}: a collection holds one x unit; read this file with others "
+                          "of its unit")
     theirs = describe_kind(held)[1]
     return ValueError(f"the file holds {one}{f' on {kind[1]}' if kind[1] else ''} ({' '.join(block)}) where most "
                       f"files hold {theirs}{f' on {held[1]}' if held[1] else ''}: block={block!r} collects {many}")

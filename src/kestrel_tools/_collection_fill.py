@@ -22,6 +22,7 @@ import kestrel
 from kestrel_tools import _native
 from kestrel_tools.metadata import Triple, primary_block, ranked_blocks
 from kestrel_tools.progress import Progress
+from kestrel_tools.byte_sources import StorageOptions, contents, is_url, opened, source_name
 from kestrel_tools.sources import is_stream, readable_copy
 
 OnError = Literal["collect", "raise", "skip"]
@@ -54,11 +55,42 @@ def short_error(got: int, npt_: int) -> ValueError:
     return ValueError(f"the data block ends after {got} of {npt_} values (the file is cut short)")
 
 
-def read_single(path: str, block: Triple | None) -> tuple[Triple, Any]:
+class _Spectrum:
+    """What a collection takes of a single spectrum read through the native plan."""
+
+    def __init__(self, x: Any, y: Any, parameters: dict[str, Any]) -> None:
+        self.x, self.y, self.parameters = x, y, parameters
+
+
+def _read_source(source: Any, block: Triple | None, storage_options: StorageOptions) -> tuple[Triple, Any]:
+    """A source that is no local path (bytes, a file object, a URL): its listing,
+    plan and values read as byte ranges, opened once."""
+    with opened(source, storage_options) as native:
+        if block is None:
+            listing = [b for b in contents(native) if b[1] == "2D"]
+            try:
+                block = primary_block(source_name(source), blocks=listing)
+            except ValueError:
+                raise no_block_error() from None
+        plan = _native.plan(native, block)
+        if plan["kind"] != "spectrum":
+            raise ValueError(f"{block} is not a single spectrum")
+        y = np.empty(plan["shape"], np.float32)
+        _native.read_window(native, block, [(0, plan["shape"][0])], y)
+    return block, _Spectrum(plan["x"], y, plan["parameters"])
+
+
+def _not_local(path: Any, storage_options: StorageOptions = None) -> bool:
+    return not isinstance(path, str) or is_url(path)
+
+
+def read_single(path: Any, block: Triple | None, storage_options: StorageOptions = None) -> tuple[Triple, Any]:
     """One file through the public API: (block, SingleDataReturn); raises what that raises.
 
     A FIFO or a device is read once and both looks work from what was read.
     """
+    if _not_local(path, storage_options):
+        return _read_source(path, block, storage_options)
     with readable_copy(path) as name:
         if block is None:
             listing = [b for b in kestrel.listContents(name) if b[1] == "2D"]
@@ -66,7 +98,8 @@ def read_single(path: str, block: Triple | None) -> tuple[Triple, Any]:
                 block = primary_block(name, blocks=listing)
             except ValueError:
                 raise no_block_error(name) from None
-        result = kestrel.getOpusData(name, block)
+        with np.errstate(all="ignore"):  # an axis that is not finite is reported as such
+            result = kestrel.getOpusData(name, block)
     npt_ = result.parameters["NPT"]
     if len(result.y) < npt_:
         # getOpusData returns what is there; in a matrix a short row would be corrupt data.
@@ -96,10 +129,11 @@ class Survey:
     `candidates`, npt/fxv/lxv[i], unit[i] (packed DXU); row i of `out` holds the
     values when status[i] is OK, `held[i]` the public API's result when HELD."""
 
-    def __init__(self, paths: list[str], block: Triple | None) -> None:
+    def __init__(self, paths: list[Any], block: Triple | None, storage_options: StorageOptions = None) -> None:
         n = len(paths)
         self.paths = paths
         self.block = block
+        self.storage_options = storage_options
         self.candidates: list[Triple] = ranked_blocks(("2D",)) if block is None else [block]
         self.failures: dict[int, BaseException] = {}
         self.held: dict[int, Any] = {}
@@ -125,7 +159,7 @@ class Survey:
 
     def read_public(self, i: int) -> None:
         try:
-            block, result = read_single(self.paths[i], self.block)
+            block, result = read_single(self.paths[i], self.block, self.storage_options)
         except Exception as error:  # noqa: BLE001 - any failure of a file is that file's
             self.fail(i, error)
             return
@@ -135,7 +169,7 @@ class Survey:
         """The few blocks whose DXU the native fill could not pack: asked of the plan."""
         for i in np.flatnonzero((self.meta[:, 5] == ODD_UNIT) & (self.meta[:, 0] != ERROR)):
             try:
-                parameters = _native.plan(self.paths[i], self.block_of(int(i)))["parameters"]
+                parameters = _native.parameters(self.paths[i], self.block_of(int(i)))
             except Exception:  # noqa: BLE001 - the unit stays unknown; the fill decides the file
                 continue
             self.unit_text[int(i)] = str(parameters.get("DXU"))
@@ -209,9 +243,10 @@ def _settle(survey: Survey, indices: Sequence[int], details: dict[int, object]) 
             survey.read_public(i)
 
 
-def survey(paths: list[str], block: Triple | None, workers: int, bar: Progress) -> Survey:
+def survey(paths: list[Any], block: Triple | None, workers: int, bar: Progress,
+           storage_options: StorageOptions = None) -> Survey:
     """Reads every file once (see the module's docstring)."""
-    found = Survey(paths, block)
+    found = Survey(paths, block, storage_options)
     first = None
     for i, path in enumerate(paths):
         # The first readable file sets the row width. A stream is never the first:
@@ -233,8 +268,10 @@ def survey(paths: list[str], block: Triple | None, workers: int, bar: Progress) 
     held = found.held.pop(first)
     found.out[first] = held.y
     found.meta[first, 0] = OK
-    rest = list(range(first + 1, len(paths)))
-    streams = [int(i) for i in np.flatnonzero(found.meta[:first, 0] == STREAM)]
+    # Sources that are no local path (bytes, file objects, URLs) take their own route, once.
+    elsewhere = [i for i in range(first + 1, len(paths)) if _not_local(paths[i], found.storage_options)]
+    rest = [i for i in range(first + 1, len(paths)) if not _not_local(paths[i], found.storage_options)]
+    streams = [int(i) for i in np.flatnonzero(found.meta[:first, 0] == STREAM)] + elsewhere
     details = native_fill([paths[i] for i in rest], found.candidates, block is None, found.out, found.meta,
                           rest, workers, bar)
     _settle(found, rest, details)

@@ -19,7 +19,7 @@ import numpy as np
 from numpy.typing import NDArray
 
 from kestrel_tools import model
-from kestrel_tools._layout import result_kind
+from kestrel_tools._layout import coordinate_values, plan_of_result, result_kind
 
 Array = NDArray[Any]
 
@@ -105,66 +105,31 @@ class FlatTable:
         return columns
 
 
-def _grid_keys(map_x: Any, map_y: Any) -> dict[str, Array]:
-    # Rows run along a map row first, as spectra[row][column] does.
-    xs = np.asarray(map_x, dtype=np.float64)
-    ys = np.asarray(map_y, dtype=np.float64)
-    return {"x": np.tile(xs, len(ys)), "y": np.repeat(ys, len(xs))}
-
-
-def _region_keys(regions: list[Any], with_time: bool) -> dict[str, Array]:
-    sizes = [len(region.spectra) for region in regions]
-    keys = {
-        "region": np.repeat(np.array([str(r.title) for r in regions], dtype=object), sizes),
-        "x": np.concatenate([np.asarray(r.mapX, np.float64) for r in regions]) if regions else np.empty(0),
-        "y": np.concatenate([np.asarray(r.mapY, np.float64) for r in regions]) if regions else np.empty(0),
-    }
-    if with_time:
-        keys["start_time"] = np.concatenate(
-            [np.asarray(r.start_time, np.float64) if r.start_time is not None else np.full(n, np.nan)
-             for r, n in zip(regions, sizes)]) if regions else np.empty(0)
-    return keys
-
-
-def _positions(cube: Array) -> Array:
-    # (rows, columns, n) -> (rows * columns, n); spelled out, since -1 cannot be inferred for an empty map.
-    return cube.reshape(cube.shape[0] * cube.shape[1], cube.shape[2])
-
-
-def _stack(arrays: list[Any], width: int) -> Array:
-    if not arrays:
-        return np.empty((0, width), np.float32)
-    return np.concatenate([np.asarray(a).reshape(len(a), -1 if len(a) else width) for a in arrays])
-
-
 def flat_table(data: Any) -> FlatTable:
     """The table of a result or a Collection (no copy of the values where a view does).
 
     Key columns, in order: none for a spectrum; ``x, y`` for maps; ``time`` for
     series and trace series (one row per time point); ``region, x, y`` and
-    ``start_time`` for multi-region maps; ``file`` for a Collection.
+    ``start_time`` for multi-region maps; ``file`` for a Collection. Rows run
+    along the kind's dimensions in order (a map row after a map row).
     """
     layout = layout_of_data(data)
-    kind = layout.kind
-    x = np.asarray(data.x, dtype=np.float64)
-    labels = np.array([str(label) for label in getattr(data, "labels", [])], dtype=object)
-    along = layout.along
-    axis = labels if along == model.TRACE else x
-    if kind == "collection":
+    if layout.kind == "collection":
         keys: dict[str, Array] = {"file": np.array([str(f) for f in data.files], dtype=object)}
-        values = np.asarray(data.spectra)
-    elif kind == "spectrum":
-        keys, values = {}, np.asarray(data.y).reshape(1, -1)
-    elif kind == "image_map":
-        keys, values = _grid_keys(data.mapX, data.mapY), _positions(np.asarray(data.spectra))
-    elif kind == "trace_map":
-        keys, values = _grid_keys(data.mapX, data.mapY), _positions(np.asarray(data.traces))
-    elif kind == "series":
-        keys, values = {"time": np.asarray(data.z, np.float64)}, np.asarray(data.spectra)
-    elif kind == "trace_series":
-        # traces[i] runs along x (the time), so a row is one time point and a column one trace.
-        keys, values = {"time": x}, np.asarray(data.traces).T
-    else:
-        keys = _region_keys(data.regions, kind == "multi_region")
-        values = _stack([r.spectra for r in data.regions], len(axis))
-    return FlatTable(keys, along, axis, values, layout)
+        return FlatTable(keys, layout.along, np.asarray(data.x, dtype=np.float64), np.asarray(data.spectra), layout)
+    plan, stored = plan_of_result(data)
+    values = coordinate_values(plan, layout)
+    array = stored.transpose([layout.stored_dims.index(d) for d in layout.dims])  # a view
+    lead = [d for d in layout.dims if d != layout.along]
+    sizes = array.shape[:-1]
+    rows = int(np.prod(sizes, dtype=np.int64))
+    matrix = array.reshape(rows, array.shape[-1])
+    keys = {}
+    for name in layout.wide_keys:
+        if name not in values:  # a region field some region lacks
+            keys[name] = np.full(rows, np.nan)
+            continue
+        # A coordinate runs along some of the leading dims: repeat it over the others.
+        shape = [sizes[i] if d in layout.coords[name].dims else 1 for i, d in enumerate(lead)]
+        keys[name] = np.broadcast_to(values[name].reshape(shape), sizes).reshape(rows)
+    return FlatTable(keys, layout.along, values.get(layout.along, np.empty(0)), matrix, layout)

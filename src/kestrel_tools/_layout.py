@@ -21,6 +21,8 @@ from typing import Any, Literal, NotRequired, TypedDict
 import numpy as np
 from numpy.typing import NDArray
 
+from kestrel_tools import model
+
 
 Kind = Literal["spectrum", "image_map", "trace_map", "series", "trace_series", "multi_region", "multi_region_trace"]
 
@@ -77,6 +79,7 @@ class Plan(TypedDict):
     z: NotRequired[NDArray[np.float64]]
     labels: NotRequired[list[str]]
     regions: NotRequired[list[RegionPlan]]
+    identity: NotRequired[tuple[int, ...]]
 
 
 def plan_of_result(result: object) -> tuple[Plan, NDArray[np.float32]]:
@@ -130,3 +133,47 @@ def normalise_plan(raw: dict[str, Any]) -> Plan:
     plan: Any = dict(raw)
     plan["shape"] = tuple(int(n) for n in raw["shape"])
     return plan  # type: ignore[no-any-return]
+
+
+def coordinate_values(plan: Plan, layout: model.Layout) -> dict[str, NDArray[Any]]:
+    """The values of every coordinate of `layout`, read from the plan where the
+    data model says they come from: numbers as float64, names as str objects.
+
+    A region field that some region lacks (the start times of a trace map's
+    regions) gives no coordinate.
+
+    >>> import kestrel
+    >>> from kestrel_tools import DEMO_REGIONS_FILE
+    >>> plan, _ = plan_of_result(kestrel.getOpusData(str(DEMO_REGIONS_FILE), ("AB", "3D", "NONE")))
+    >>> values = coordinate_values(plan, model.layout_of(plan["kind"], plan["parameters"], "AB"))
+    >>> sorted(values), values["region"][:1].tolist()
+    (['region', 'start_time', 'wavenumber', 'x', 'y'], ['Region 1 (2 x 2)'])
+    """
+    raw: Any = plan
+    values: dict[str, NDArray[Any]] = {}
+    for name, axis in layout.coords.items():
+        source = axis.source
+        if source.startswith("regions."):
+            column = _region_column(raw.get("regions", []), source.partition(".")[2])
+            if column is not None:
+                values[name] = column
+        elif source == "labels":
+            values[name] = _strings([str(label) for label in raw.get("labels", [])])
+        elif source in raw:
+            values[name] = np.asarray(raw[source], dtype=np.float64)
+    return values
+
+
+def _region_column(regions: list[RegionPlan], field: str) -> NDArray[Any] | None:
+    if field == "title":
+        return _strings([region["title"] for region in regions for _ in range(region["start"], region["stop"])])
+    parts = [region[field] for region in regions]  # type: ignore[literal-required]
+    if any(part is None for part in parts):
+        return None
+    if not parts:
+        return np.empty(0, dtype=np.float64)
+    return np.concatenate([np.asarray(part, dtype=np.float64) for part in parts])
+
+
+def _strings(values: list[str]) -> NDArray[Any]:
+    return np.array(values, dtype=object) if values else np.empty(0, dtype=object)

@@ -19,6 +19,7 @@ than its chunks need.
 
 from __future__ import annotations
 
+import os
 import threading
 from collections.abc import Sequence
 
@@ -27,6 +28,7 @@ from numpy.typing import NDArray
 
 from kestrel_tools import _native
 from kestrel_tools._layout import Plan, normalise_plan
+from kestrel_tools.byte_sources import Source, StorageOptions, local_path, opened
 
 Block = tuple[str, str, str]
 # One (start, stop) pair per axis; the first axis of a multi-region block may
@@ -37,22 +39,53 @@ _lock = threading.Lock()
 _stats = {"windows": 0, "bytes": 0}
 
 
-def plan(path: str, block: Block) -> Plan:
-    """The layout of `block` of the file at `path`, without reading its data;
-    errors are those of `getOpusData`."""
-    return normalise_plan(_native.plan(path, block))
+# The identity of a file as it was planned: device, inode, size, modification
+# and change times (ns). A read given one refuses a file that differs.
+Identity = tuple[int, ...]
 
 
-def read_window(path: str, block: Block, window: Window, out: NDArray[np.float32]) -> None:
+def plan(path: Source, block: Block, storage_options: StorageOptions = None) -> Plan:
+    """The layout of `block` of the file at `path` (or any other source), without
+    reading its data; errors are those of `getOpusData`. Its "identity" is that of
+    the file planned (None for a source that is no local file)."""
+    with opened(path, storage_options) as native:
+        raw = _native.plan(native, block)
+    if "identity" not in raw and isinstance(native, str):  # TODO(lazy): until the native plan reports it
+        st = os.stat(native)
+        raw["identity"] = (st.st_dev, st.st_ino, st.st_size, st.st_mtime_ns, st.st_ctime_ns)
+    return normalise_plan(raw)
+
+
+def read_window(path: Source, block: Block, window: Window, out: NDArray[np.float32],
+                identity: Identity | None = None, storage_options: StorageOptions = None) -> None:
     """Fill `out` (C-contiguous float32, the shape of `window`) with that window
-    of the block's main array; raises what `getOpusData` raises for the file."""
+    of the block's main array; raises what `getOpusData` raises for the file.
+
+    With `identity` (a plan's), a file that is no longer the one planned is
+    refused with OSError "<path>: the file changed since it was opened" before
+    anything is read."""
     expected = tuple(len(w) if isinstance(w, np.ndarray) else w[1] - w[0] for w in window)
     if out.shape != expected:
         raise ValueError(f"the output array has shape {out.shape}, the window {expected}")
     with _lock:
         _stats["windows"] += 1
         _stats["bytes"] += out.nbytes
-    _native.read_window(path, block, [w if isinstance(w, np.ndarray) else tuple(w) for w in window], out)
+    parts = [w if isinstance(w, np.ndarray) else tuple(w) for w in window]
+    local = local_path(path)
+    if identity is None or local is None:
+        with opened(path, storage_options) as native:
+            _native.read_window(native, block, parts, out)
+        return
+    path = local
+    try:
+        _native.read_window(path, block, parts, out, identity=tuple(identity))
+    except TypeError as error:  # TODO(lazy): until the native read checks it
+        if "identity" not in str(error) and "arguments" not in str(error):
+            raise
+        st = os.stat(path)
+        if (st.st_dev, st.st_ino, st.st_size, st.st_mtime_ns, st.st_ctime_ns) != tuple(identity):
+            raise OSError(f"{path}: the file changed since it was opened") from None
+        _native.read_window(path, block, parts, out)
 
 
 def read_stats() -> dict[str, int]:

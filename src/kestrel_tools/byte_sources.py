@@ -36,7 +36,8 @@ from typing import Any, Protocol, runtime_checkable
 
 from kestrel_tools._optional import require
 
-__all__ = ["Source", "StorageOptions", "is_url", "local_path", "opened", "source_name", "naming_source"]
+__all__ = ["Source", "StorageOptions", "contents", "has_opus_magic", "is_url", "local_path", "naming_source", "opened",
+           "source_name"]
 
 
 @runtime_checkable
@@ -56,10 +57,10 @@ OPUS_MAGIC = b"\x0a\x0a\xfe\xfe"
 _URL = re.compile(r"^[A-Za-z][A-Za-z0-9+.-]+://")
 
 # File objects are read through seek and readinto, which two threads must not
-# interleave: every read of one object holds its lock.
-_locks: weakref.WeakKeyDictionary[Any, threading.Lock] = weakref.WeakKeyDictionary()
+# interleave: every read of one object holds its lock (a reader may nest them).
+_locks: weakref.WeakKeyDictionary[Any, threading.RLock] = weakref.WeakKeyDictionary()
 _locks_guard = threading.Lock()
-_fallback_lock = threading.Lock()
+_fallback_lock = threading.RLock()
 
 
 def is_url(source: object) -> bool:
@@ -115,12 +116,12 @@ def naming_source(source: object, block: tuple[str, str, str] | None = None) -> 
         raise
 
 
-def _lock_of(file: object) -> threading.Lock:
+def _lock_of(file: object) -> threading.RLock:
     with _locks_guard:
         try:
             lock = _locks.get(file)
             if lock is None:
-                lock = _locks[file] = threading.Lock()
+                lock = _locks[file] = threading.RLock()
             return lock
         except TypeError:  # not weakly referenceable
             return _fallback_lock
@@ -133,12 +134,10 @@ def opened(source: Source, storage_options: StorageOptions = None) -> Iterator[A
     A path gives its str, bytes and other buffers a memoryview over the same
     memory, a file object itself (its position is moved; reads of one object
     from several threads take turns), and a URL an fsspec file that reads
-    exactly the ranges asked for, closed on the way out. A failure names the
-    source in a note.
+    exactly the ranges asked for, closed on the way out (`storage_options`
+    apply to URLs only). A failure names the source in a note.
     """
     with naming_source(source):
-        if storage_options and not is_url(source):
-            raise ValueError(f"storage_options apply to URLs only, not to {source_name(source)}")
         path = local_path(source)
         if path is not None:
             yield path
@@ -153,7 +152,7 @@ def opened(source: Source, storage_options: StorageOptions = None) -> Iterator[A
                 yield source
         else:
             try:
-                view = memoryview(source)  # any other buffer: a numpy array, an mmap
+                view = memoryview(source)  # type: ignore[arg-type]  # any other buffer: a numpy array, an mmap
             except TypeError:
                 raise TypeError(f"expected a path, bytes, a binary file object or a URL, "
                                 f"not {type(source).__name__}") from None
@@ -185,8 +184,12 @@ def read_head(source: Source, storage_options: StorageOptions = None, size: int 
                 return f.read(size)
         if isinstance(native, memoryview):
             return bytes(native[:size])
+        # A file object is left where it was.
+        position = native.tell() if hasattr(native, "tell") else None
         native.seek(0)
         head = native.read(size)
+        if position is not None:
+            native.seek(position)
         return bytes(head)
 
 
@@ -197,3 +200,25 @@ def has_opus_magic(source: Source, storage_options: StorageOptions = None) -> bo
         return read_head(source, storage_options) == OPUS_MAGIC
     except (OSError, ValueError, TypeError, ImportError):
         return False
+
+
+def contents(source: Source, storage_options: StorageOptions = None) -> list[tuple[str, str, str]]:
+    """The data blocks of `source` as listContents lists them."""
+    with opened(source, storage_options) as native:
+        if isinstance(native, str):
+            import kestrel
+
+            listing = kestrel.listContents(native)
+        else:
+            from kestrel_tools import _native
+
+            listing = _native.contents(native)
+    return [(b[0], b[1], b[2]) for b in listing]
+
+
+def whole_bytes(source: Any) -> Any:
+    """The bytes object a memoryview shows whole (no copy), else `source` itself:
+    bytes pickle, so a lazy array holding them can go to other processes."""
+    if isinstance(source, memoryview) and isinstance(source.obj, bytes) and source.nbytes == len(source.obj):
+        return source.obj
+    return source

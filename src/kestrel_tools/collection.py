@@ -30,7 +30,8 @@ import numpy.typing as npt
 
 from kestrel_tools._collection_choice import Choice, Excluded, choose
 from kestrel_tools._collection_fill import HELD, OK, OnError, Survey, read_rows, survey
-from kestrel_tools._collection_grid import common_grid, interpolate
+from kestrel_tools._collection_grid import common_grid, interpolate, same_axis
+from kestrel_tools.byte_sources import StorageOptions, source_name
 from kestrel_tools.metadata import FileInfo, Triple, file_info, ranked_blocks
 from kestrel_tools.progress import Progress, ProgressArg
 from kestrel_tools.sources import PathArg, find_files
@@ -112,12 +113,15 @@ class Collection:
 def read_collection(sources: PathArg | Iterable[PathArg], block: str | Sequence[str] = "auto", *,
                     recursive: bool = False, axis: Literal["same", "common"] | npt.ArrayLike = "same",
                     workers: int | None = None, progress: ProgressArg = False,
-                    on_error: OnError = "collect") -> Collection:
+                    on_error: OnError = "collect", storage_options: StorageOptions = None) -> Collection:
     """Reads the single spectrum of every file into one matrix.
 
     Args:
         sources: a folder, a glob pattern, or an iterable of paths (see
-            find_files: a folder gives its regular files only).
+            find_files: a folder gives its regular files only). An item may
+            also be a file's bytes, a binary file object or a URL
+            ("s3://...", "https://...", read through fsspec with
+            `storage_options`).
         block: "auto" takes each file's primary 2D block (the primary-block
             rule of kestrel_tools.metadata among the 2D blocks: a collection
             holds one spectrum per file), or a triple such as
@@ -166,7 +170,7 @@ def read_collection(sources: PathArg | Iterable[PathArg], block: str | Sequence[
     workers = max(1, workers if workers is not None else min(8, os.cpu_count() or 1))
     found_files = find_files(sources, recursive=recursive)
     with Progress(progress, total=len(found_files.paths), label="reading") as bar:
-        found = survey(found_files.paths, chosen, workers, bar)
+        found = survey(found_files.paths, chosen, workers, bar, storage_options)
     same = target is None and axis == "same"
     choice = choose(found, "same" if same else "interpolate")
     if same:
@@ -182,9 +186,9 @@ def read_collection(sources: PathArg | Iterable[PathArg], block: str | Sequence[
     if on_error == "raise" and found.failures:
         first = min(found.failures)
         error = found.failures[first]
-        error.add_note(f"while reading {found.paths[first]} into a collection")
+        error.add_note(f"while reading {source_name(found.paths[first])} into a collection")
         raise error
-    failed = [] if on_error == "skip" else [(found.paths[i], _reason(found.failures[i]))
+    failed = [] if on_error == "skip" else [(source_name(found.paths[i]), _reason(found.failures[i]))
                                            for i in sorted(found.failures)]
     kind = choice.kind if members else None
     return Collection(x, spectra, [found.paths[i] for i in members], [found.block_of(i) for i in members], failed,
@@ -255,15 +259,24 @@ def _interpolated(found: Survey, choice: Choice, target: FloatArray, workers: in
             if i not in lost:
                 sources[i] = (matrix, k)
     members = [i for i in members if i in sources]
-    out = np.empty((len(members), target.size), dtype=np.float32)
     # One set of weights per (values, axis): all the rows of the first pass on one axis at once.
     groups: dict[tuple[int, float, float, int], list[int]] = {}
     for row, i in enumerate(members):
         groups.setdefault((int(meta[i, 2]), float(meta[i, 3]), float(meta[i, 4]), id(sources[i][0])), []).append(row)
+    if len(groups) == 1:
+        (n, fxv, lxv, _), = groups
+        if sources[members[0]][0] is found.out and same_axis(np.linspace(fxv, lxv, n), target):
+            # Every file is on the grid already: the first pass's matrix is the answer.
+            return _compact(found.out, np.asarray(members, dtype=np.int64)), members
+    out = np.empty((len(members), target.size), dtype=np.float32)
     for (n, fxv, lxv, _), rows in groups.items():
         values = sources[members[rows[0]]][0]
-        interpolate(values, np.array([sources[members[r]][1] for r in rows], dtype=np.int64),
-                    np.linspace(fxv, lxv, n), target, out, np.asarray(rows, dtype=np.int64))
+        taken = np.array([sources[members[r]][1] for r in rows], dtype=np.int64)
+        x = np.linspace(fxv, lxv, n)
+        if same_axis(x, target):
+            out[rows] = values[taken]
+        else:
+            interpolate(values, taken, x, target, out, np.asarray(rows, dtype=np.int64), workers)
     return out, members
 
 

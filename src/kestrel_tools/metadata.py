@@ -34,18 +34,23 @@ Missing or malformed fields never make `file_info` fail: the field is None and a
 
 from __future__ import annotations
 
+import contextlib
+import math
 import os
-import re
 import sys
 import warnings
 from collections.abc import Sequence
 from dataclasses import dataclass, field, fields
-from datetime import datetime, timedelta, timezone
-from typing import Any, Literal, Protocol
+from datetime import datetime
+from typing import Any, Literal
 
-import kestrel
 
 from kestrel_tools import model
+from kestrel_tools._acquisition import Silent as _Silent
+from kestrel_tools._acquisition import Warner as _Warner
+from kestrel_tools._acquisition import acquisition
+from kestrel_tools.byte_sources import Source, StorageOptions, contents, opened, source_name
+from kestrel_tools.sources import readable_copy
 
 Triple = tuple[str, str, str]
 ParamValue = int | float | str
@@ -74,7 +79,8 @@ _rank = model.block_rank
 ranked_blocks = model.ranked_blocks
 
 
-def primary_block(path: str | os.PathLike[str], *, blocks: Sequence[Sequence[str]] | None = None) -> Triple:
+def primary_block(path: Source, *, blocks: Sequence[Sequence[str]] | None = None,
+                  storage_options: StorageOptions = None) -> Triple:
     """The block a scientist means by "the spectrum of this file".
 
     Result spectra (AB, TR, REFL, KM, ATR, RAM, EMIS, PAS, LREFL, ABARI, TRARI)
@@ -90,10 +96,10 @@ def primary_block(path: str | os.PathLike[str], *, blocks: Sequence[Sequence[str
 
     Raises ValueError naming the file when it holds no block getOpusData reads.
     """
-    listing = kestrel.listContents(os.fspath(path)) if blocks is None else blocks
+    listing = contents(path, storage_options) if blocks is None else blocks
     ranked = [(rank, tuple(b)) for b in listing if (rank := _rank(b)) is not None]
     if not ranked:
-        raise ValueError(f"{os.fspath(path)}: the file holds no data block that can be read")
+        raise ValueError(f"{source_name(path)}: the file holds no data block that can be read")
     best = min(ranked, key=lambda item: item[0])[1]
     return (best[0], best[1], best[2])
 
@@ -125,18 +131,6 @@ def y_kind_name(code: str) -> str | None:
 
 # ----------------------------------------------------------------- acquisition time
 
-_DATE = re.compile(r"^\s*(\d{1,4})[/.-](\d{1,2})[/.-](\d{1,4})\s*$")
-_TIME = re.compile(
-    r"^\s*(\d{1,2}):(\d{1,2}):(\d{1,2})(?:\.(\S*?))?\s*"
-    r"(?:\(?\s*(?:GMT|UTC)\s*([+-])\s*(\d{1,2})(?:(?:\.(\d+))|(?::(\d{2})))?\s*\)?)?\s*$",
-    re.IGNORECASE,
-)
-
-
-class _Warner(Protocol):
-    def warn(self, name: str, what: str) -> None: ...
-
-
 class _Fields:
     """Collects the warnings of one file_info call, each naming file and field."""
 
@@ -160,90 +154,6 @@ def _level_outside(prefix: str) -> int:
     while frame.f_back is not None and frame.f_code.co_filename.startswith(prefix):
         level, frame = level + 1, frame.f_back
     return level
-
-
-def _parse_date(text: str) -> tuple[int, int, int] | None:
-    match = _DATE.match(text)
-    if match is None:
-        return None
-    a, b, c = match.groups()
-    if len(a) == 4:  # yyyy/mm/dd
-        return int(a), int(b), int(c)
-    if len(c) == 4:  # dd/mm/yyyy
-        return int(c), int(b), int(a)
-    return None
-
-
-def _parse_offset(sign: str, hours: str, decimal: str | None, minutes: str | None) -> timedelta:
-    span = timedelta(hours=int(hours))
-    if decimal is not None:
-        span += timedelta(hours=float("0." + decimal))
-    if minutes is not None:
-        span += timedelta(minutes=int(minutes))
-    return -span if sign == "-" else span
-
-
-def acquisition_time(dat: object, tim: object, fields: _Warner) -> datetime | None:
-    """DAT + TIM with TIM's UTC offset, or None with a warning saying why."""
-    if not isinstance(dat, str) or not isinstance(tim, str):
-        missing = "DAT" if not isinstance(dat, str) else "TIM"
-        fields.warn("acquired", f"{missing} is missing or not text")
-        return None
-    date = _parse_date(dat)
-    if date is None:
-        fields.warn("acquired", f"DAT {dat!r} is not a date")
-        return None
-    match = _TIME.match(tim)
-    if match is None:
-        fields.warn("acquired", f"TIM {tim!r} is not a time")
-        return None
-    hh, mm, ss, fraction, sign, off_h, off_dec, off_min = match.groups()
-    if sign is None:
-        fields.warn("acquired", f"TIM {tim!r} has no UTC offset")
-        return None
-    micro = 0
-    if fraction:
-        if fraction.isdigit():
-            micro = int(fraction[:6].ljust(6, "0"))
-        else:
-            fields.warn("acquired", f"fraction {fraction!r} of TIM {tim!r} is not digits; whole seconds kept")
-    try:
-        offset = _parse_offset(sign, off_h, off_dec, off_min)
-        return datetime(*date, int(hh), int(mm), int(ss), micro, tzinfo=timezone(offset))
-    except ValueError as error:
-        fields.warn("acquired", f"DAT {dat!r} TIM {tim!r}: {error}")
-        return None
-
-
-def _from_srt(srt: object) -> datetime | None:
-    # 0 and absurd values mean "not recorded".
-    if isinstance(srt, (int, float)) and 0 < srt < 4102444800:
-        return datetime.fromtimestamp(float(srt), tz=timezone.utc)
-    return None
-
-
-class _Silent:
-    def warn(self, name: str, what: str) -> None:
-        pass
-
-
-def acquisition(parameters: dict[str, ParamValue], fields: _Warner | None = None,
-                ) -> tuple[datetime | None, Literal["DAT/TIM", "SRT"] | None]:
-    """(acquisition time, where it came from) from parameters already read.
-
-    DAT/TIM first, SRT only when they give nothing. Silent unless `fields`
-    (the warning collector of file_info) is given.
-
-    >>> acquisition({"DAT": "03/05/2019", "TIM": "13:34:44.641 (GMT-4)"})[0].isoformat()
-    '2019-05-03T13:34:44.641000-04:00'
-    >>> acquisition({"TIM": "13:34:44", "SRT": 1556890484.5})
-    (datetime.datetime(2019, 5, 3, 13, 34, 44, 500000, tzinfo=datetime.timezone.utc), 'SRT')
-    """
-    acquired = acquisition_time(parameters.get("DAT"), parameters.get("TIM"), fields or _Silent())
-    if acquired is not None:
-        return acquired, "DAT/TIM"
-    acquired = _from_srt(parameters.get("SRT"))
-    return acquired, ("SRT" if acquired is not None else None)
 
 
 # ----------------------------------------------------------------- FileInfo
@@ -292,32 +202,59 @@ def _text(params: dict[str, ParamValue], key: str, name: str, fields: _Warner) -
     if not isinstance(value, str):
         fields.warn(name, f"{key} is {value!r}, not text")
         return None
+    if not value.strip():
+        fields.warn(name, f"{key} is empty")
+        return None
     return value
 
 
-def _number(params: dict[str, ParamValue], keys: Sequence[str], name: str, fields: _Warner) -> float | None:
+def _as_number(value: object) -> float | None:
+    """A parameter as a number: ints and floats as they are, text of ASCII digits; None otherwise."""
+    if isinstance(value, bool):
+        return None
+    if isinstance(value, (int, float)):
+        return float(value)
+    if isinstance(value, str) and value.isascii():
+        try:
+            return float(value.strip())
+        except ValueError:
+            return None
+    return None
+
+
+def _number(params: dict[str, ParamValue], keys: Sequence[str], name: str, fields: _Warner, *,
+            whole: bool, high: float) -> float | None:
+    """The first of `keys` that holds a finite number in (0, high] (whole when asked);
+    a malformed one warns and the next key is tried."""
     for key in keys:
         value = params.get(key)
         if value is None:
             continue
-        if isinstance(value, (int, float)):
-            return value
-        try:
-            return float(value)
-        except ValueError:
-            fields.warn(name, f"{key} is {value!r}, not a number")
-            return None
-    fields.warn(name, f"{' and '.join(keys)} missing")
+        number = _as_number(value)
+        # Written so that NaN fails every test.
+        if number is not None and 0 < number <= high and (not whole or number == math.floor(number)):
+            return number
+        shown = repr(value) if not isinstance(value, str) or len(value) <= 40 else repr(value[:37] + "...")
+        fields.warn(name, f"{key} is {shown}, not {'a whole number' if whole else 'a number'} from "
+                          f"{'1' if whole else '0'} to {high:g}")
+    if not any(params.get(key) is not None for key in keys):
+        fields.warn(name, f"{' and '.join(keys)} missing")
     return None
 
 
-def read_parameters(path: str, block: Triple) -> dict[str, ParamValue]:
+# Past these a value is not a measurement's: scans are counted in 32 bits, a
+# resolution above this many x units is no resolution.
+_MAX_SCANS = 2.0**31 - 1
+_MAX_RESOLUTION = 1e6
+
+
+def read_parameters(path: Any, block: Triple) -> dict[str, ParamValue]:
     """The parameters of `block` of the file, without its values."""
-    # The one place that reads a block's parameters: the native plan reads them
-    # without the data.
+    # The one place that reads a block's parameters: from the directory and the
+    # parameter blocks alone, no record, time or table of the data.
     from kestrel_tools import _native
 
-    parameters: dict[str, ParamValue] = _native.plan(path, block)["parameters"]
+    parameters: dict[str, ParamValue] = _native.parameters(path, block)
     return parameters
 
 
@@ -329,18 +266,19 @@ def info_from_parameters(path: str, blocks: list[Triple], block: Triple,
     acquired, acquired_from = acquisition(params, fields)
     # A reference channel's raw data counts the reference scans (REFL and RAM are sample results).
     reference = model.is_reference(block[0])
-    scans = _number(params, ("ARS", "NSR") if reference else ("ASS", "NSS"), "scans", fields)
+    scans = _number(params, ("ARS", "NSR") if reference else ("ASS", "NSS"), "scans", fields, whole=True,
+                    high=_MAX_SCANS)
     dxu = params.get("DXU")
-    x_unit = x_unit_name(dxu) if isinstance(dxu, str) else None
+    x_unit = x_unit_name(dxu) if isinstance(dxu, str) and dxu.strip() else None
     if x_unit is None:
-        fields.warn("x_unit", "DXU is missing or not text")
+        fields.warn("x_unit", "DXU is missing, empty or not text")
     # The stored block says what its values are. PLF is the result spectrum the
     # acquisition was set to compute; a file converted afterwards keeps the old
     # setting (a real AB block of absorbances up to 6 carries PLF=TR), so PLF
     # decides only where the block type does not.
     value = model.value_kind(block[0], params.get("PLF"))
     kind = None if value is None else value.name
-    resolution = _number(params, ("RES",), "resolution", fields)
+    resolution = _number(params, ("RES",), "resolution", fields, whole=False, high=_MAX_RESOLUTION)
     return FileInfo(
         path=path,
         blocks=blocks,
@@ -359,8 +297,13 @@ def info_from_parameters(path: str, blocks: list[Triple], block: Triple,
     )
 
 
-def file_info(path: str | os.PathLike[str], block: Sequence[str] | None = None) -> FileInfo:
+def file_info(path: Source, block: Sequence[str] | None = None, *,
+              storage_options: StorageOptions = None) -> FileInfo:
     """The metadata of `block` of the file (None: its primary block).
+
+    `path` may also be the file's bytes, a binary file object or a URL opened
+    through fsspec with `storage_options`; only the directory and the
+    parameters are read.
 
     >>> from kestrel_tools import DEMO_FILE
     >>> info = file_info(DEMO_FILE, ("AB", "2D", "NONE"))
@@ -372,8 +315,12 @@ def file_info(path: str | os.PathLike[str], block: Sequence[str] | None = None) 
     where the native plan is built they are not read); a missing or malformed
     field only sets that field to None with a MetadataWarning.
     """
-    name = os.fspath(path)
-    blocks = [(b[0], b[1], b[2]) for b in kestrel.listContents(name)]
-    chosen = primary_block(name, blocks=blocks) if block is None else (block[0].upper(), block[1].upper(),
-                                                                        block[2].upper())
-    return info_from_parameters(name, blocks, chosen, read_parameters(name, chosen))
+    name = source_name(path)
+    with opened(path, storage_options) as native:
+        # A FIFO is read once: the listing and the parameters come from what was read.
+        with readable_copy(native) if isinstance(native, str) else contextlib.nullcontext(native) as readable:
+            blocks = contents(readable)
+            chosen = primary_block(name, blocks=blocks) if block is None else (block[0].upper(), block[1].upper(),
+                                                                                block[2].upper())
+            parameters = read_parameters(readable, chosen)
+    return info_from_parameters(name, blocks, chosen, parameters)

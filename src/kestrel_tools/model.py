@@ -274,6 +274,32 @@ TRACE = "trace"
 SPECTRAL = "<spectral>"  # stands for the spectral dimension in KindSpec.dims
 
 
+# Units of coordinates that a block's parameters give.
+UNIT_OF_DXU = "<DXU>"
+UNIT_OF_ZTX = "<ZTX>"
+
+
+@dataclass(frozen=True)
+class CoordSpec:
+    """A coordinate of a kind: its name and dimensions (SPECTRAL stands for the
+    spectral dimension), its unit (a text, UNIT_OF_DXU or UNIT_OF_ZTX), its
+    label (None: the x unit's label) and where its values come from (see Axis)."""
+
+    name: str
+    dims: tuple[str, ...]
+    unit: str | None
+    label: str | None
+    source: str
+
+
+_SPECTRAL_AXIS = CoordSpec(SPECTRAL, (SPECTRAL,), UNIT_OF_DXU, None, "x")
+_TRACES = CoordSpec(TRACE, (TRACE,), None, "Trace", "labels")
+_GRID = (CoordSpec("y", ("y",), MAP_UNIT, "Map y", "mapY"), CoordSpec("x", ("x",), MAP_UNIT, "Map x", "mapX"))
+_POINTS = (CoordSpec("region", ("point",), None, "Region", "regions.title"),
+           CoordSpec("x", ("point",), MAP_UNIT, "Map x", "regions.mapX"),
+           CoordSpec("y", ("point",), MAP_UNIT, "Map y", "regions.mapY"))
+
+
 @dataclass(frozen=True)
 class KindSpec:
     """The fixed part of a kind's model; `layout_of` fills in the spectral axis.
@@ -282,7 +308,9 @@ class KindSpec:
     the data variable's name, `wide_keys` the key columns of a flat table,
     `along` what the wide table's value columns run along (SPECTRAL or
     "trace"), `default_layout` the layout a flat file takes by default,
-    `noun` what messages call a result of the kind.
+    `noun` what messages call a result of the kind, `coords` its coordinates,
+    `stored` the order of the dimensions in the result's own array when it
+    differs from `dims`.
     """
 
     dims: tuple[str, ...]
@@ -291,36 +319,43 @@ class KindSpec:
     along: str
     default_layout: Literal["wide", "long"]
     noun: str
+    coords: tuple[CoordSpec, ...]
+    stored: tuple[str, ...] = ()
 
 
 KINDS: dict[ResultKind, KindSpec] = {
-    "spectrum": KindSpec((SPECTRAL,), "spectrum", (), SPECTRAL, "long", "a single spectrum"),
-    "image_map": KindSpec(("y", "x", SPECTRAL), "spectra", ("x", "y"), SPECTRAL, "wide",
-                          "an image map"),
-    "trace_map": KindSpec(("y", "x", TRACE), "traces", ("x", "y"), TRACE, "wide",
-                          "a trace map"),
-    "series": KindSpec(("time", SPECTRAL), "spectra", ("time",), SPECTRAL, "wide",
-                       "a time-resolved series"),
-    "trace_series": KindSpec(("time", TRACE), "traces", ("time",), TRACE, "wide",
-                             "a trace series"),
-    "multi_region": KindSpec(("point", SPECTRAL), "spectra", ("region", "x", "y", "start_time"), SPECTRAL,
-                             "wide", "a multi-region map"),
+    "spectrum": KindSpec((SPECTRAL,), "spectrum", (), SPECTRAL, "long", "a single spectrum", (_SPECTRAL_AXIS,)),
+    "image_map": KindSpec(("y", "x", SPECTRAL), "spectra", ("x", "y"), SPECTRAL, "wide", "an image map",
+                          (_SPECTRAL_AXIS, *_GRID)),
+    "trace_map": KindSpec(("y", "x", TRACE), "traces", ("x", "y"), TRACE, "wide", "a trace map", (_TRACES, *_GRID)),
+    "series": KindSpec(("time", SPECTRAL), "spectra", ("time",), SPECTRAL, "wide", "a time-resolved series",
+                       (_SPECTRAL_AXIS, CoordSpec("time", ("time",), UNIT_OF_ZTX, "Time", "z"))),
+    # A trace series' x axis is its time; its array holds one trace per row.
+    "trace_series": KindSpec(("time", TRACE), "traces", ("time",), TRACE, "wide", "a trace series",
+                             (_TRACES, CoordSpec("time", ("time",), UNIT_OF_DXU, "Time", "x")),
+                             stored=(TRACE, "time")),
+    "multi_region": KindSpec(("point", SPECTRAL), "spectra", ("region", "x", "y", "start_time"), SPECTRAL, "wide",
+                             "a multi-region map", (_SPECTRAL_AXIS, *_POINTS, CoordSpec(
+                                 "start_time", ("point",), None, "Start time", "regions.start_time"))),
     "multi_region_trace": KindSpec(("point", TRACE), "traces", ("region", "x", "y"), TRACE, "wide",
-                                   "a multi-region trace map"),
-    "collection": KindSpec(("file", SPECTRAL), "spectra", ("file",), SPECTRAL, "wide",
-                           "a Collection"),
+                                   "a multi-region trace map", (_TRACES, *_POINTS)),
+    "collection": KindSpec(("file", SPECTRAL), "spectra", ("file",), SPECTRAL, "wide", "a Collection",
+                           (_SPECTRAL_AXIS, CoordSpec("file", ("file",), None, "File", "files"))),
 }
 
 
 @dataclass(frozen=True)
 class Axis:
     """A coordinate: its name, the dimensions it runs along, its unit text
-    (None when it has none) and its label."""
+    (None when it has none), its label, and where its values come from: an
+    entry of the block's plan ("x", "mapX", "z", "labels", ...; "regions.NAME"
+    for a field of every region, stacked) or "files" for a Collection."""
 
     name: str
     dims: tuple[str, ...]
     unit: str | None
     label: str
+    source: str = ""
 
     @property
     def title(self) -> str:
@@ -343,6 +378,7 @@ class Layout:
     wide_keys: tuple[str, ...]
     along: str
     default_layout: Literal["wide", "long"]
+    stored_dims: tuple[str, ...]
 
     @property
     def long_columns(self) -> tuple[str, ...]:
@@ -376,31 +412,24 @@ def layout_of(kind: ResultKind, parameters: Mapping[str, Any], data_type: str | 
     spectral: str | None = None
     if SPECTRAL in spec.dims:
         spectral = unit.dim if unit.dim not in spec.dims else "spectral_" + unit.dim
-    dims = tuple(spectral if d == SPECTRAL and spectral is not None else d for d in spec.dims)
+
+    def named(name: str) -> str:
+        return spectral if name == SPECTRAL and spectral is not None else name
+
+    dims = tuple(named(d) for d in spec.dims)
+    ztx = parameters.get("ZTX")
+    units = {UNIT_OF_DXU: unit.unit or None, UNIT_OF_ZTX: ztx.strip() or None if isinstance(ztx, str) else None}
     coords: dict[str, Axis] = {}
-    if spectral is not None:
-        coords[spectral] = Axis(spectral, (spectral,), unit.unit or None, unit.label)
-    if TRACE in dims:
-        coords[TRACE] = Axis(TRACE, (TRACE,), None, "Trace")
-    if kind in ("image_map", "trace_map"):
-        coords["y"] = Axis("y", ("y",), MAP_UNIT, "Map y")
-        coords["x"] = Axis("x", ("x",), MAP_UNIT, "Map x")
-    elif kind == "series":
-        ztx = parameters.get("ZTX")
-        coords["time"] = Axis("time", ("time",), ztx.strip() or None if isinstance(ztx, str) else None, "Time")
-    elif kind == "trace_series":
-        coords["time"] = Axis("time", ("time",), unit.unit or None, "Time")
-    elif kind in ("multi_region", "multi_region_trace"):
-        coords["region"] = Axis("region", ("point",), None, "Region")
-        coords["x"] = Axis("x", ("point",), MAP_UNIT, "Map x")
-        coords["y"] = Axis("y", ("point",), MAP_UNIT, "Map y")
-        if kind == "multi_region":
-            coords["start_time"] = Axis("start_time", ("point",), None, "Start time")
-    elif kind == "collection":
-        coords["file"] = Axis("file", ("file",), None, "File")
-    along = spectral if spec.along == SPECTRAL and spectral is not None else spec.along
+    for c in spec.coords:
+        if c.name == SPECTRAL and spectral is None:
+            continue
+        coords[named(c.name)] = Axis(named(c.name), tuple(named(d) for d in c.dims),
+                                     units.get(c.unit, c.unit) if c.unit else None,
+                                     unit.label if c.label is None else c.label, c.source)
+    along = named(spec.along)
+    stored = tuple(named(d) for d in spec.stored) or dims
     return Layout(kind, dims, coords, spec.variable, value, unit, spectral, spec.wide_keys, along,
-                  spec.default_layout)
+                  spec.default_layout, stored)
 
 
 def result_title(parameters: Mapping[str, Any], block: Sequence[str]) -> str:

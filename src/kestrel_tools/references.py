@@ -44,7 +44,7 @@ from kestrel_tools.byte_sources import Source, StorageOptions, is_url, naming_so
 from kestrel_tools.xarray_backend.labels import Coordinate, labels_of
 from kestrel_tools.xarray_backend.source import acquisition
 
-__all__ = ["references", "combine_references", "group_name"]
+__all__ = ["references", "combine_references", "group_name", "reader_options"]
 
 Block = tuple[str, str, str]
 Refs = dict[str, Any]
@@ -75,7 +75,7 @@ def references(source: Source, url: str | None = None, blocks: Iterable[Sequence
             file lists. A block the file does not list raises KeyError.
 
     Read them with ``xarray.open_dataset("reference://", engine="zarr",
-    backend_kwargs={"storage_options": {"fo": refs}, "consolidated": False},
+    backend_kwargs={"storage_options": reader_options(refs), "consolidated": False},
     group="AB_3D_NONE")``; `combine_references` stacks those of many files.
     """
     target = url if url is not None else _default_url(source)
@@ -103,6 +103,25 @@ def references(source: Source, url: str | None = None, blocks: Iterable[Sequence
                 skipped.append({"block": " ".join(block), "reason": str(why)})
     refs[".zattrs"] = json.dumps({"source": target, "groups": written, "skipped": skipped})
     return {"version": 1, "refs": refs}
+
+
+def reader_options(refs: Mapping[str, Any], remote_options: Mapping[str, Any] | None = None) -> dict[str, Any]:
+    """The fsspec storage options that open `refs` as a "reference://" store.
+
+    For files behind URLs the file system of their protocol is named, and made
+    asynchronous as zarr's store needs it; `remote_options` go to that file
+    system (credentials, an endpoint).
+
+    >>> reader_options({"refs": {"a/0": ["s3://bucket/map.0", 0, 8]}})["remote_protocol"]
+    's3'
+    """
+    options: dict[str, Any] = {"fo": refs}
+    urls = (v[0] for v in refs["refs"].values() if isinstance(v, list) and v)
+    first = next(urls, None)
+    if isinstance(first, str) and is_url(first) and not first.startswith("file://"):
+        options["remote_protocol"] = first.split("://", 1)[0]
+        options["remote_options"] = {"asynchronous": True, **dict(remote_options or {})}
+    return options
 
 
 def _triple(block: Sequence[str]) -> Block:
@@ -223,11 +242,11 @@ def _layout(plan: Plan, storage: Mapping[str, Any],
         table = np.asarray(storage["rows"], dtype=np.int64).reshape(-1, 2)
         if table[:, 1].any():
             raise Unreferenceable("the file ends inside a record: the reader repeats its first value over the row")
-        stored = np.flatnonzero(table[:, 0] >= 0)  # the others are rows of zeros
-        offsets = table[stored, 0]
+        present = np.flatnonzero(table[:, 0] >= 0)  # the others are rows of zeros
+        offsets = table[present, 0]
         _check_inside(offsets, 4 * width, storage)
         return (dims, shape, (1, max(width, 1)),
-                ([f"{r}.0" for r in stored.tolist()], offsets, np.full(len(stored), 4 * width, np.int64)))
+                ([f"{r}.0" for r in present.tolist()], offsets, np.full(len(present), 4 * width, np.int64)))
     raise Unreferenceable("its values are gathered point by point from every trace: they need reordering "
                           "beyond chunking")
 

@@ -20,7 +20,9 @@ import shutil
 import stat
 import tempfile
 from collections.abc import Iterable, Iterator
-from typing import NamedTuple
+from typing import Any, NamedTuple
+
+from kestrel_tools.byte_sources import is_url
 
 PathArg = str | os.PathLike[str]
 
@@ -31,7 +33,7 @@ class Found(NamedTuple):
     """The files a source names, and the entries a folder or pattern passed over
     (FIFOs, sockets, devices, dangling links; folders named like files)."""
 
-    paths: list[str]
+    paths: list[Any]  # str paths; and sources that are no path (bytes, file objects) as given
     passed_over: list[str]
 
 
@@ -64,6 +66,8 @@ def _folder(folder: str, recursive: bool) -> Found:
 
 def _one_source(source: PathArg, recursive: bool) -> Found:
     text = os.fspath(source)
+    if is_url(text):
+        return Found([text], [])
     if os.path.isdir(text):
         return _folder(text, recursive)
     if glob.has_magic(text) and not os.path.lexists(text):
@@ -88,7 +92,9 @@ def find_files(sources: PathArg | Iterable[PathArg], *, recursive: bool = False)
     """
     if isinstance(sources, (str, os.PathLike)):
         return _one_source(sources, recursive)
-    return Found([os.fspath(p) for p in sources], [])
+    if not isinstance(sources, Iterable) or isinstance(sources, (bytes, bytearray, memoryview)):
+        return Found([sources], [])  # one file's bytes, or a file object
+    return Found([os.fspath(p) if isinstance(p, (str, os.PathLike)) else p for p in sources], [])
 
 
 def expand_sources(sources: PathArg | Iterable[PathArg], *, recursive: bool = False) -> list[str]:
@@ -96,8 +102,12 @@ def expand_sources(sources: PathArg | Iterable[PathArg], *, recursive: bool = Fa
     return find_files(sources, recursive=recursive).paths
 
 
-def is_stream(path: str) -> bool:
-    """True for a FIFO, a socket or a device: a file that can be read only once."""
+def is_stream(path: Any) -> bool:
+    """True for a FIFO, a socket or a device: a file that can be read only once;
+    and for a source that is no local path (bytes, a file object, a URL), which
+    is read once through its own route too."""
+    if not isinstance(path, str) or is_url(path):
+        return True
     try:
         mode = os.stat(path).st_mode
     except (OSError, ValueError):

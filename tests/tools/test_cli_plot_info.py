@@ -71,11 +71,12 @@ def test_info_json_of_the_demo_file(capsys):
     assert {"file", "size", "primary_block", "acquired", "metadata", "blocks", "pictures"} <= set(info)
     blocks = {tuple(b["block"]): b for b in info["blocks"]}
     assert blocks[("AB", "2D", "NONE")]["kind"] == "spectrum"
-    assert blocks[("AB", "2D", "NONE")]["x"] == {"first": 3999.6, "last": 400.2, "points": 1800, "unit": "cm-1"}
+    assert blocks[("AB", "2D", "NONE")]["x"] == {"first": 3999.6, "last": 400.2, "points": 1800, "unit": "cm-1",
+                                                     "name": "wavenumber", "label": "Wavenumber"}
     image_map = blocks[("AB", "3D", "NONE")]
     assert image_map["kind"] == "image_map" and image_map["shape"] == [5, 6, 200]
     assert image_map["map"] == {"columns": 6, "rows": 5, "x": {"min": -250.0, "max": 0.0},
-                                "y": {"min": -100.0, "max": 100.0}}
+                                "y": {"min": -100.0, "max": 100.0}, "unit": "um", "positions": 30, "recorded": 30}
     assert blocks[("TR", "3D", "NONE")]["z"]["unit"] == "s"
     assert info["metadata"]["sample_name"] == "Polyethylene film"
     overview, spot = info["pictures"]

@@ -29,19 +29,6 @@ def test_reference_channel_is_the_type_not_its_first_letter(name, reference):
     assert model.is_reference(name) is reference
 
 
-@pytest.mark.parametrize("dxu, dim, unit, jcamp", [
-    ("WN", "wavenumber", "cm-1", "1/CM"), ("MI", "wavelength", "um", "MICROMETERS"),
-    ("NM", "wavelength", "nm", "NANOMETERS"), ("SEC", "time", "s", "SECONDS"),
-    ("MSC", "time", "ms", "MILLISECONDS"), ("MIN", "time", "min", "MINUTES"),
-    ("PNT", "data_point", "points", "POINTS"), ("HZ", "frequency", "Hz", "HZ"),
-    ("LGW", "log_wavenumber", "log(cm-1)", "LOG(1/CM)"), ("QQ", "abscissa", "QQ", "QQ"),
-    (None, "abscissa", "", "ARBITRARY UNITS"),
-])
-def test_x_units(dxu, dim, unit, jcamp):
-    u = model.x_unit(dxu)
-    assert (u.dim, u.unit, u.jcamp) == (dim, unit, jcamp)
-
-
 @pytest.mark.parametrize("kind", list(model.KINDS))
 def test_every_name_of_a_layout_is_unique(kind):
     lay = model.layout_of(kind, {"DXU": "SEC", "ZTX": "s"}, "AB")

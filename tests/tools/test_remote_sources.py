@@ -214,3 +214,58 @@ def test_a_file_shortened_on_the_server_after_opening_fails_with_416(served, wri
             _native.read_window(native, BLOCK, [(0, n) for n in plan["shape"]], np.empty(plan["shape"], np.float32))
     assert caught.value.__notes__ == [f"while reading {url}"]
     assert any(line.startswith("416 ") for line in served.requests())
+
+
+@pytest.mark.filterwarnings("ignore::kestrel_tools.metadata.MetadataWarning")
+@pytest.mark.parametrize("kind", ["bytes", "BytesIO", "http", "s3"])
+def test_every_entry_point_takes_the_source(kind, write, request):
+    """file_info, primary_block, open_dataset (and its chunks), read_collection: as for the local file."""
+    pytest.importorskip("xarray")
+    from kestrel_tools import file_info, open_dataset, primary_block, read_collection
+
+    data = image_map_file(npy=4, npx=3, npt=16)[0]
+    path = write(data, "m.0")
+    spectrum = write(open(kestrel_tools_demo(), "rb").read(), "s.0")
+    options = None
+    if kind in ("bytes", "BytesIO"):
+        make = (lambda b: b) if kind == "bytes" else io.BytesIO
+        source, single = make(data), make(open(spectrum, "rb").read())
+    elif kind == "http":
+        server = request.getfixturevalue("served")
+        (server.root / "m.0").write_bytes(data)
+        (server.root / "s.0").write_bytes(open(spectrum, "rb").read())
+        source, single = f"{server.base}/m.0", f"{server.base}/s.0"
+    else:
+        server, options = request.getfixturevalue("s3")
+        import s3fs
+
+        fs = s3fs.S3FileSystem(**options)
+        fs.pipe("maps/m.0", data)
+        fs.pipe("maps/s.0", open(spectrum, "rb").read())
+        source, single = "s3://maps/m.0", "s3://maps/s.0"
+    assert primary_block(source, storage_options=options) == BLOCK
+    assert file_info(source, storage_options=options).parameters == file_info(path).parameters
+    chunked = open_dataset(source, storage_options=options, chunks={"y": 2}).spectra.values
+    assert np.array_equal(chunked, kestrel.getOpusData(path, BLOCK).spectra)
+    collected = read_collection([spectrum, single], storage_options=options)
+    assert collected.failed == [] and np.array_equal(collected.spectra[0], collected.spectra[1])
+
+
+def kestrel_tools_demo():
+    from kestrel_tools import DEMO_FILE
+
+    return str(DEMO_FILE)
+
+
+def test_the_engine_claims_urls_by_extension_and_other_sources_by_magic():
+    pytest.importorskip("xarray")
+    from kestrel_tools import DEMO_FILE
+    from kestrel_tools.xarray_backend.entrypoint import KestrelBackendEntrypoint
+
+    engine, data = KestrelBackendEntrypoint(), DEMO_FILE.read_bytes()
+    claims = {name: engine.guess_can_open(source) for name, source in [
+        ("bytes", data), ("not opus", b"\x89HDF\r\n"), ("file object", io.BytesIO(data)),
+        ("numbered URL", "https://example.org/m.0003?x=1"), ("netCDF URL", "s3://bucket/data.nc"),
+        ("zarr URL", "https://example.org/store.zarr")]}
+    assert claims == {"bytes": True, "not opus": False, "file object": True, "numbered URL": True,
+                      "netCDF URL": False, "zarr URL": False}

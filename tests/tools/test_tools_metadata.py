@@ -1,5 +1,6 @@
 """file_info and primary_block: acquisition times, units and the primary-block rule."""
 
+import math
 import pathlib
 import pickle
 import re
@@ -34,6 +35,10 @@ def tz(hours, minutes=0):
     (dict(DAT="11.05.2020", TIM="09:09:55 UTC+2"), datetime(2020, 5, 11, 9, 9, 55, 0, tz(2)), "DAT/TIM", False),
     # a fraction that is not digits: the whole seconds are kept, with a warning
     (dict(DAT="11/05/2020", TIM="10:31:19.-70 (GMT+1)"), datetime(2020, 5, 11, 10, 31, 19, 0, tz(1)), "DAT/TIM", True),
+    (dict(DAT="11/05/2020", TIM="10:31:19.\u00b2\u00b3 (GMT+1)"), datetime(2020, 5, 11, 10, 31, 19, 0, tz(1)), "DAT/TIM",
+     True),
+    (dict(DAT="11/05/2020", TIM="  10:31:19.25(GMT+1  "), datetime(2020, 5, 11, 10, 31, 19, 250000, tz(1)), "DAT/TIM",
+     False),
     # no offset: DAT/TIM cannot be placed in time, SRT can
     (dict(DAT="11/05/2020", TIM="10:31:19", SRT=1589188195.5),
      datetime(2020, 5, 11, 9, 9, 55, 500000, timezone.utc), "SRT", True),
@@ -139,3 +144,63 @@ def test_real_files():
         assert info.x_unit in ("cm-1", "points") and info.resolution > 0, path
         assert pickle.loads(pickle.dumps(info)) == info and isinstance(info, FileInfo)
     assert wall_clock >= 14  # SRT is not a reliable epoch: why DAT/TIM come first
+
+
+HOSTILE_NUMBERS = [math.nan, math.inf, -math.inf, -4.0, 0.0, 1e300, "text", "\u0661\u0662\u0668", "\u00b2", "",
+                   "nan", "1e999"]
+HOSTILE_TEXTS = [math.nan, math.inf, -4, 1e300, "", "   "]
+HOSTILE_TIMES = [math.nan, "", "\u0661\u0660:31:19 (GMT+1)", "99:99:99 (GMT+1)", "10:00:00 (GMT+99)", "10:00:00 (GMT+x)",
+                 "10:00:00" + " " * 65_000 + "x", "10:00:00.5" + "\t" * 65_000 + "(GMT+1) x",
+                 "1" * 65_000]
+HOSTILE_DATES = [math.nan, "", "\u0660\u0661/\u0660\u0662/\u0662\u0660\u0662\u0660", "99/99/9999", "0/0/0000",
+                 "01/02/" + "2" * 65_000]
+HOSTILE = ([("resolution", "RES", v) for v in HOSTILE_NUMBERS] + [("scans", "NSS", v) for v in HOSTILE_NUMBERS + [12.5]]
+           + [(field, key, v) for field, key in (("sample_name", "SNM"), ("sample_form", "SFM"), ("operator", "CNM"),
+                                                 ("instrument", "INS")) for v in HOSTILE_TEXTS]
+           + [("x_unit", "DXU", v) for v in (math.nan, "", " ")]
+           + [("acquired", "TIM", v) for v in HOSTILE_TIMES] + [("acquired", "DAT", v) for v in HOSTILE_DATES])
+
+
+@pytest.mark.parametrize("field, key, value", HOSTILE, ids=lambda v: repr(v)[:20] if isinstance(v, (str, float)) else None)
+def test_hostile_field_is_none_with_a_warning(write, field, key, value):
+    """A malformed field never fails file_info (nor takes seconds on a 64 KB text): None, and a warning naming it."""
+    good = dict(DAT="01/02/2020", TIM="10:00:00 (GMT+1)", SNM="s", SFM="f", CNM="o", INS="i", RES=4.0, NSS=8)
+    good[key] = value
+    dxu = good.pop("DXU", "WN")
+    path = write(opus(spectrum("AB", [1.0, 2.0, 3.0], FXV=4000.0, LXV=400.0, **good)))
+    if key == "DXU":
+        path = write(opus(spectrum("AB", [1.0, 2.0, 3.0], FXV=4000.0, LXV=400.0, DXU=dxu, **good)))
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        info = finishes(lambda: file_info(path))
+    assert getattr(info, field) is None
+    assert any(str(w.message).startswith(f"{path}: {field}: ") for w in caught if w.category is MetadataWarning)
+    assert all(len(str(w.message)) < 400 for w in caught)  # a 64 KB text is not quoted whole
+
+
+def finishes(call, seconds=60.0):
+    """call() in a thread; fails (instead of hanging the run) when it takes longer than a generous bound."""
+    import threading
+    result = []
+    thread = threading.Thread(target=lambda: result.append(call()), daemon=True)
+    thread.start()
+    thread.join(seconds)
+    assert result, "did not finish"
+    return result[0]
+
+
+def test_file_info_reads_a_fifo_once(tmp_path):
+    """A valid stream arriving through a FIFO gives the same FileInfo as the file it was written from."""
+    import os
+    import threading
+    data = opus(spectrum("AB", [1.0, 2.0, 3.0], FXV=4000.0, LXV=400.0, DAT="01/02/2020", TIM="10:00:00 (GMT+1)",
+                         SNM="s", SFM="f", CNM="o", INS="i", RES=4.0, NSS=8))
+    (tmp_path / "a.0").write_bytes(data)
+    fifo = tmp_path / "pipe.0"
+    os.mkfifo(fifo)
+    writer = threading.Thread(target=fifo.write_bytes, args=(data,), daemon=True)
+    writer.start()
+    info = finishes(lambda: file_info(fifo))
+    writer.join()
+    expected = file_info(tmp_path / "a.0")
+    assert info.path == str(fifo) and info.scans == 8 and info.acquired == expected.acquired

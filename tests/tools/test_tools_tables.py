@@ -108,15 +108,13 @@ def test_collect_command(tmp_path, capsys, suffix):
         assert np.array_equal(matrix, values)
     (tmp_path / "broken.0").write_bytes(b"\x0a\x0a\xfe\xfe")
     capsys.readouterr()
-    assert kestrel_main(["collect", str(tmp_path), "--out", str(out)]) == 1
+    assert kestrel_main(["collect", str(tmp_path), "--out", str(out), "--force"]) == 1
     err = capsys.readouterr().err
-    assert f"{tmp_path / 'broken.0'}: error: unpack requires a buffer of 8 bytes" in err.replace("struct.error", "error")
+    assert f"{tmp_path / 'broken.0'}: the file is cut short: it ends at byte 4, inside its header" in err
     assert "3/3" in err  # the progress bar
     for argv in (["collect", str(tmp_path), "--out", "x.txt"], ["collect", str(tmp_path)],
                  ["collect", str(tmp_path), "--out", str(out), "--block", "XY", "2D", "NONE"]):
-        with pytest.raises(SystemExit) as stop:
-            kestrel_main(argv)
-        assert stop.value.code == 2
+        assert kestrel_main(argv) == 2
 
 
 @pytest.mark.filterwarnings("ignore::kestrel_tools.MetadataWarning")

@@ -1,74 +1,60 @@
-"""kestrel [FILE] — says whether FILE is an OPUS file, lists its data blocks and pictures.
+"""kestrel [FILE ...] | kestrel COMMAND ... — OPUS files from the shell.
 
 With no FILE it looks at the bundled demo file. `kestrel COMMAND ...` runs a
-subcommand (`kestrel COMMAND --help` tells more); each lives in a module of its own.
+subcommand (`kestrel COMMAND --help` tells more); the grammar of all of them is
+in grammar.py, and each runs from a module of its own.
 """
 
 from __future__ import annotations
 
-import argparse
 import importlib
+import os
 import sys
 
-from kestrel_tools.data import DEMO_FILE
-from kestrel_tools.cli.export import write_csv
-from kestrel_tools.cli.images import show_pictures
-from kestrel_tools._read_errors import READ_ERRORS
-from kestrel_tools.cli.listing import NotOpusFile, print_block, print_listing
-
-
-def build_parser() -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(
-        prog="kestrel", description="Look inside OPUS spectroscopy files.",
-        epilog="subcommands: " + ", ".join(f"kestrel {name} ..." for name in SUBCOMMANDS)
-        + " (each with --help)")
-    parser.add_argument("file", nargs="?", help="an OPUS file (default: the bundled demo file)")
-    parser.add_argument("--block", nargs=3, metavar=("TYPE", "DIMS", "DERIV"),
-                        help="one data block, as listed (e.g. AB 2D NONE)")
-    parser.add_argument("--csv", action="store_true", help="with --block: write the spectrum as CSV (its x axis, then value) to standard output")
-    parser.add_argument("--save-images", metavar="DIR", help="write each picture of the file to DIR")
-    return parser
-
-
-# subcommand -> the module whose main(argv) -> int runs it
-SUBCOMMANDS: dict[str, str] = {
-    "collect": "kestrel_tools.cli.collect_command",
-    "convert": "kestrel_tools.cli.convert",
-    "plot": "kestrel_tools.cli.plot",
-    "info": "kestrel_tools.cli.info",
-    "refs": "kestrel_tools.cli.refs",
-}
+from kestrel_tools.cli.grammar import COMMANDS, OK, UsageError, parse_command, usage_error
 
 
 def main(argv: list[str] | None = None) -> int:
     argv = sys.argv[1:] if argv is None else list(argv)
-    if argv and argv[0] in SUBCOMMANDS:
-        status: int = importlib.import_module(SUBCOMMANDS[argv[0]]).main(argv[1:])
-        return status
-    parser = build_parser()
-    args = parser.parse_args(argv)
-    path = args.file or str(DEMO_FILE)
-    if args.csv and not args.block:
-        parser.error("--csv needs --block TYPE DIMS DERIV")
+    name = argv[0] if argv and argv[0] in COMMANDS and argv[0] else ""
+    rest = argv[1:] if name else argv
     try:
-        if args.csv:
-            write_csv(path, args.block)
-        elif args.block:
-            print_block(path, tuple(args.block))
-        else:
-            print_listing(path)
-            show_pictures(path, save_to=args.save_images)
+        args = parse_command(name, rest)
+    except UsageError as error:
+        return usage_error(name, str(error))
+    except SystemExit as stop:  # --help exits through argparse
+        return stop.code if isinstance(stop.code, int) else OK
+    if getattr(args, "version", False):
+        print(version_text())
+        return OK
+    module = importlib.import_module(COMMANDS[name].module)
+    try:
+        status: int = module.run(args)
+    except UsageError as error:
+        return usage_error(name, str(error))
     except BrokenPipeError:
-        # The reader of our output went away (| head): not an error of ours.
-        sys.stderr.close()
-        return 0
-    except NotOpusFile as error:
-        print(f"kestrel: {path}: {error}", file=sys.stderr)
-        return 1
-    except READ_ERRORS as error:
-        print(f"kestrel: {path}: {type(error).__name__}: {error}", file=sys.stderr)
-        return 1
-    return 0
+        # The reader of our output went away (| head): not a failure of ours.
+        # Standard output is pointed at nothing so that closing it says nothing either.
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+        os.close(devnull)
+        return OK
+    return status
+
+
+def version_text() -> str:
+    """"kestrel 0.1.0 (numpy 2.2.1, Python 3.13.1)": the installed distribution's version."""
+    import platform
+    from importlib import metadata
+
+    import numpy
+
+    names = metadata.packages_distributions().get("kestrel_tools") or []
+    try:
+        version = metadata.version(names[0]) if names else "unknown"
+    except metadata.PackageNotFoundError:
+        version = "unknown"
+    return f"kestrel {version} (numpy {numpy.__version__}, Python {platform.python_version()})"
 
 
 if __name__ == "__main__":

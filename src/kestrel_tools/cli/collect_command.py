@@ -1,12 +1,13 @@
-"""kestrel collect DIR_OR_GLOB... --out FILE.csv|.parquet|.nc [--axis same|common|START:STOP:STEP]
+"""kestrel collect DIR_OR_GLOB... --out FILE.csv|.parquet|.nc
 
 Reads the single spectrum of every file into one matrix and writes it with the
-export writers: one row per file with its path, block and metadata. The
-collection holds the kind of spectrum most files share; with --axis same (the
-default) the x axis most of them share, with --axis common every spectrum
-interpolated onto the range all of them cover, with START:STOP:STEP onto that
-grid. What was left out is said on stderr with the option that includes it.
-Exit status: 0 all read, 1 a file could not be read or was left out, 2 usage.
+export writers: CSV and Parquet one row per file (its path, then one column per
+x value), netCDF with the files' metadata as coordinates. The collection holds
+the kind of spectrum most files share, on the x axis most of them share
+(--axis same) or interpolated onto a common grid (--axis common, or
+START:STOP:STEP); what it leaves out is said with the option that includes it.
+Failed files are listed on stderr. Exit status: 0 all read, 1 a file could not
+be read or was left out, 2 usage.
 """
 
 from __future__ import annotations
@@ -15,35 +16,22 @@ import argparse
 import math
 import os
 import pathlib
-import sys
 from collections.abc import Sequence
 
 import numpy as np
 import numpy.typing as npt
 
 from kestrel_tools._collection_choice import Excluded, describe_kind
+from kestrel_tools.cli.grammar import UsageError
+from kestrel_tools.cli.inputs import gather
+from kestrel_tools.cli.messages import reason_words
+from kestrel_tools.cli.outputs import Outputs
+from kestrel_tools.cli.session import Session
 from kestrel_tools.collection import Collection, check_block, read_collection
-from kestrel_tools.sources import find_files
 
 FORMATS = (".csv", ".parquet", ".nc")
-PROG = "kestrel collect"
 # An explicit grid longer than this is a typo, not a spectrum.
 MAX_GRID = 10_000_000
-
-
-def build_parser() -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(prog=PROG, description="Read the spectrum of many OPUS files into one table.")
-    parser.add_argument("sources", nargs="+", metavar="DIR_OR_GLOB", help="a folder, a glob pattern or a file")
-    parser.add_argument("--block", nargs=3, metavar=("TYPE", "DIMS", "DERIV"),
-                        help="the block to read from every file (default: each file's primary 2D block)")
-    parser.add_argument("--axis", default="same", metavar="same|common|START:STOP:STEP",
-                        help="same: the x axis most files share (default); common: interpolate onto the range "
-                             "all files cover at the finest spacing; START:STOP:STEP: interpolate onto that grid")
-    parser.add_argument("--recursive", action="store_true", help="read the subfolders of folders too")
-    parser.add_argument("--out", required=True, metavar="FILE", help="FILE.csv, FILE.parquet or FILE.nc")
-    parser.add_argument("--workers", type=int, default=None, help="reading threads (default: CPU count)")
-    parser.add_argument("--no-progress", action="store_true", help="no progress bar")
-    return parser
 
 
 def parse_axis(text: str) -> str | npt.NDArray[np.float64]:
@@ -71,11 +59,11 @@ def parse_axis(text: str) -> str | npt.NDArray[np.float64]:
     return start + np.arange(count) * step
 
 
-def _write(collection: Collection, out: pathlib.Path) -> None:
+def _write(collection: Collection, target: pathlib.Path, suffix: str) -> None:
     from kestrel_tools.export import write_csv, write_netcdf, write_parquet
 
     writers = {".csv": write_csv, ".parquet": write_parquet, ".nc": write_netcdf}
-    writers[out.suffix.lower()](collection, out)
+    writers[suffix](collection, target)
 
 
 def _number(value: float) -> str:
@@ -117,8 +105,12 @@ def advice(collection: Collection, total: int) -> list[str]:
         for (block, other), files in by_kind.items():
             one, many = describe_kind(other)
             several = len(files) > 1
-            parts.append(f"{_names([e.path for e in files])} {'are' if several else 'is'} {many if several else one}"
-                         f": use --block {block} to collect {many}")
+            names = f"{_names([e.path for e in files])} {'are' if several else 'is'}"
+            if other[0] == collection.y_kind:  # the same values on another x unit: no --block helps
+                parts.append(f"{names} on {other[1] or 'no x unit'}: collect {'them' if several else 'it'} "
+                             "apart (a collection holds one x unit)")
+            else:
+                parts.append(f"{names} {many if several else one}: use --block {block} to collect {many}")
         lines.append(f"{of_kind} of {total} files are {held}{'' if axes else ' on ' + span}; " + "; ".join(parts))
     if axes:
         e = axes[0]
@@ -129,49 +121,45 @@ def advice(collection: Collection, total: int) -> list[str]:
     return lines
 
 
-def main(argv: list[str]) -> int:
-    parser = build_parser()
-    args = parser.parse_args(argv)
+def run(args: argparse.Namespace) -> int:
     out = pathlib.Path(args.out)
     if out.suffix.lower() not in FORMATS:
-        parser.error(f"--out must end in {', '.join(FORMATS)}: {args.out}")
-    if args.workers is not None and args.workers < 1:
-        parser.error("--workers must be at least 1")
+        raise UsageError(f"--out must end in {', '.join(FORMATS)}: {args.out}")
     try:
         axis = parse_axis(args.axis)
         check_block(args.block or "auto")
     except ValueError as error:
-        parser.error(str(error))
-    paths: list[str] = []
-    passed_over: list[str] = []
-    for source in args.sources:
-        found = find_files(source, recursive=args.recursive)
-        paths += found.paths
-        passed_over += found.passed_over
+        raise UsageError(str(error)) from None
+    session = Session(args)
+    outputs = Outputs(session, args.force)
+    if not outputs.claim(out):
+        return session.status
+    paths = gather(session, args.inputs, recursive=args.recursive, every_file=True)
     if not paths:
-        parser.error("no files match " + " ".join(args.sources))
-    if passed_over:
-        print(f"{PROG}: passed over {len(passed_over)} entries that are not regular files "
-              f"({_names(passed_over)}); name a FIFO explicitly to read it", file=sys.stderr)
+        return session.status
+    where = args.inputs[0] if len(args.inputs) == 1 else "collect"
     try:
         collection = read_collection(paths, args.block or "auto", axis=axis, workers=args.workers,
-                                     progress=not args.no_progress)
+                                     progress=not (args.no_progress or session.quiet))
     except ValueError as error:  # files that share no x range
-        print(f"{PROG}: {error}", file=sys.stderr)
-        return 1
+        session.fail(where, error)
+        return session.status
     excluded = {e.path for e in collection.excluded if e.why in ("kind", "axis")}
     for path, reason in collection.failed:
-        if path not in excluded:
-            print(f"{PROG}: {path}: {reason}", file=sys.stderr)
+        if path in excluded:  # said below, with the option that includes them
+            session.failures += 1
+        else:
+            session.fail(path, reason_words(reason, path))
     for line in advice(collection, len(paths)):
-        print(f"{PROG}: {line}", file=sys.stderr)
-    if len(collection):
-        try:
-            _write(collection, out)
-        except (OSError, ImportError, ValueError) as error:
-            print(f"{PROG}: {out}: {type(error).__name__}: {error}", file=sys.stderr)
-            return 1
-        print(f"{PROG}: {len(collection)} spectra x {collection.x.size} points -> {out}", file=sys.stderr)
-    else:
-        print(f"{PROG}: no file could be read; nothing written", file=sys.stderr)
-    return 1 if collection.failed else 0
+        session.fail(where, line, count=False)
+    if not len(collection):
+        session.fail(out, "no file could be read; nothing written")
+        return session.status
+    try:
+        written = outputs.write(out, lambda target: _write(collection, target, out.suffix.lower()))
+    except (ImportError, ValueError) as error:
+        session.fail(out, error)
+        return session.status
+    if written:
+        session.note(out, f"{len(collection)} spectra x {collection.x.size} points written")
+    return session.status

@@ -1,148 +1,121 @@
-"""kestrel convert FILE_OR_DIR... --to csv|jdx|nc|parquet — OPUS files to standard formats.
+"""kestrel convert FILE_OR_DIR ... --to csv|jdx|nc|parquet — OPUS files to standard formats.
 
 One output per input file, named after it (``sample.0`` -> ``sample.0.csv``),
-beside it or in --out; with --combine one table per folder (CSV or Parquet). An
-existing output is kept unless --force is given. A file that fails is reported on
-standard error and the others are converted; the exit status is 0 when every
-file was converted, 1 when one was not, 2 for a usage error.
+beside it or in --out; with --combine one table per folder (CSV or Parquet). A
+file that fails is reported on standard error and the others are converted.
+
+Before the work, a map whose file records fewer positions than its grid claims
+is said so; when the output would be over 100 times the size of the file (a
+small file claiming a huge, mostly empty map) the file is refused unless
+--force is given.
 """
 
 from __future__ import annotations
 
 import argparse
+import os
 import pathlib
 import sys
+from collections.abc import Callable
 from typing import Any
 
 import kestrel
 
-from kestrel_tools.cli._common import (OK, READ_ERRORS, READ_FAILED, Parser, Triple, add_block_option,
-                                       block_of, command_parser, parse, quiet_metadata, report, usage_error)
+from kestrel_tools._read_errors import READ_ERRORS
+from kestrel_tools.cli.describe import block_summary, sparse_text
+from kestrel_tools.cli.grammar import Block, UsageError
+from kestrel_tools.cli.inputs import gather
+from kestrel_tools.cli.messages import reason_words
+from kestrel_tools.cli.outputs import Outputs
+from kestrel_tools.cli.session import Session, quiet_warnings
 from kestrel_tools.collection import read_collection
 from kestrel_tools.export import write_csv, write_jcamp, write_netcdf, write_parquet
 from kestrel_tools.metadata import file_info, primary_block
 from kestrel_tools.progress import Progress
 
-FORMATS = {"csv": ".csv", "jdx": ".jdx", "nc": ".nc", "parquet": ".parquet"}
+SUFFIXES = {"csv": ".csv", "jdx": ".jdx", "nc": ".nc", "parquet": ".parquet"}
 TABLE_FORMATS = ("csv", "parquet")
 # What a writer or an optional import can raise for one input, beside the read errors.
 CONVERT_ERRORS = READ_ERRORS + (ImportError, RuntimeError)
+# An output larger than this many times its input is written only with --force.
+GROWTH_LIMIT = 100
 
 
-def build_parser() -> Parser:
-    parser = command_parser("kestrel convert", __doc__)
-    parser.add_argument("inputs", nargs="+", metavar="FILE_OR_DIR", help="OPUS files, or folders of them")
-    parser.add_argument("--to", required=True, choices=sorted(FORMATS), help="the output format")
-    parser.add_argument("--out", metavar="DIR", help="write the outputs here (created if missing)")
-    add_block_option(parser)
-    parser.add_argument("--combine", action="store_true",
-                        help="one table per folder: its files' spectra as rows (csv and parquet)")
-    parser.add_argument("--layout", choices=("wide", "long"),
-                        help="tables: one spectrum per row (wide) or one value per row (long)")
-    parser.add_argument("--force", action="store_true", help="overwrite outputs that exist")
-    return parser
-
-
-class Run:
-    """One conversion run: where outputs go, which were written, how many inputs failed."""
-
-    def __init__(self, args: argparse.Namespace) -> None:
-        self.args = args
-        self.suffix = FORMATS[args.to]
-        self.out = pathlib.Path(args.out) if args.out else None
-        self.written: set[pathlib.Path] = set()
-        self.failures = 0
-
-    def target(self, source: pathlib.Path, name: str) -> pathlib.Path | None:
-        """Where the output of `source` goes, or None (reported) when it must not be written."""
-        folder = self.out if self.out is not None else source.parent
-        target = folder / (name + self.suffix)
-        if target.resolve() in self.written:
-            self.fail(source, f"its output {target} was already written from another input of this run")
-            return None
-        if target.exists() and not self.args.force:
-            self.fail(source, f"{target} exists; --force overwrites it")
-            return None
-        return target
-
-    def fail(self, source: object, error: object) -> None:
-        report(source, error if isinstance(error, BaseException) else str(error))
-        self.failures += 1
-
-    def done(self, target: pathlib.Path) -> None:
-        self.written.add(target.resolve())
-        print(target)
-
-
-def main(argv: list[str]) -> int:
-    parser = build_parser()
-    args = parse(parser, argv)
-    if isinstance(args, int):
-        return args
+def run(args: argparse.Namespace) -> int:
     if args.combine and args.to not in TABLE_FORMATS:
-        return usage_error(parser, f"--combine makes tables: use --to csv or --to parquet, not {args.to}")
+        raise UsageError(f"--combine makes tables: use --to csv or --to parquet, not {args.to}")
     if args.layout and args.to not in TABLE_FORMATS:
-        return usage_error(parser, f"--layout applies to csv and parquet, not {args.to}")
-    run = Run(args)
-    if run.out is not None:
-        try:
-            run.out.mkdir(parents=True, exist_ok=True)
-        except OSError as error:
-            report(run.out, error)
-            return READ_FAILED
-    try:
-        with quiet_metadata():
-            if args.combine:
-                for name in args.inputs:
-                    combine_folder(run, pathlib.Path(name))
-            else:
-                convert_all(run, [pathlib.Path(name) for name in args.inputs])
-    except BrokenPipeError:
-        sys.stderr.close()  # the reader of our output went away: not our failure
-    return OK if run.failures == 0 else READ_FAILED
-
-
-def opus_files(folder: pathlib.Path) -> list[pathlib.Path]:
-    """The OPUS files directly inside `folder`, by name; other files (earlier outputs, notes) are skipped."""
-    found = []
-    for path in sorted(p for p in folder.iterdir() if p.is_file()):
-        try:
-            if kestrel.isOpusFile(str(path)):
-                found.append(path)
-        except OSError:
-            found.append(path)  # unreadable: let the conversion report it
-    return found
-
-
-def convert_all(run: Run, inputs: list[pathlib.Path]) -> None:
-    files: list[pathlib.Path] = []
-    for item in inputs:
-        if item.is_dir():
-            files.extend(opus_files(item))
+        raise UsageError(f"--layout applies to csv and parquet, not {args.to}")
+    session = Session(args)
+    outputs = Outputs(session, args.force)
+    if args.out and not outputs.folder(args.out):
+        return session.status
+    with quiet_warnings():
+        if args.combine:
+            for name in args.inputs:
+                combine_folder(session, outputs, args, name)
         else:
-            files.append(item)  # a missing file is reported when it is read
-    folders = any(item.is_dir() for item in inputs)
-    with Progress(folders and sys.stderr.isatty(), total=len(files), label="converting") as bar:
-        for path in files:
-            convert_one(run, path)
-            bar.advance()
+            files = gather(session, args.inputs)
+            folders = any(os.path.isdir(item) for item in args.inputs)
+            with Progress(folders and not session.quiet and sys.stderr.isatty(), total=len(files),
+                          label="converting") as bar:
+                for path in files:
+                    convert_one(session, outputs, args, path)
+                    bar.advance()
+    return session.status
 
 
-def convert_one(run: Run, path: pathlib.Path) -> None:
-    target = run.target(path, path.name)
-    if target is None:
+def _folder_for(args: argparse.Namespace, source: str) -> pathlib.Path:
+    return pathlib.Path(args.out) if args.out else pathlib.Path(source).parent
+
+
+def convert_one(session: Session, outputs: Outputs, args: argparse.Namespace, path: str) -> None:
+    target = _folder_for(args, path) / (pathlib.Path(path).name + SUFFIXES[args.to])
+    if not outputs.claim(target):
         return
     try:
-        block = block_of(run.args) or default_block(str(path), run.args.to)
-        result = kestrel.getOpusData(str(path), block)
-        _write(run.args, result, target, str(path), block)
+        block = args.block or default_block(path, args.to)
+        entry = block_summary(path, block)
+        if "error" in entry:
+            session.fail(path, entry["exception"], block)
+            return
+        if not within_growth(session, path, entry, args):
+            return
+        result = kestrel.getOpusData(path, block)
+        info = file_info(path, block) if args.to == "jdx" else None
     except CONVERT_ERRORS as error:
-        run.fail(path, error)
+        session.fail(path, error)
         return
-    run.done(target)
+    _write(session, outputs, args, result, target, path, info)
 
 
-def default_block(path: str, to: str) -> Triple:
+def within_growth(session: Session, path: str, entry: dict[str, Any], args: argparse.Namespace) -> bool:
+    """Says how sparse a map is; False (reported) when its output would dwarf the file and --force is not given."""
+    sparse = sparse_text(entry)
+    if sparse:
+        session.note(path, f"{' '.join(entry['block'])}: {sparse}")
+    values = 1
+    for n in entry["shape"]:
+        values *= n
+    size = os.path.getsize(path)
+    # Four bytes a value is what the most compact of the formats needs; text needs more.
+    estimate = 4 * values
+    if estimate > GROWTH_LIMIT * max(size, 1) and not args.force:
+        session.fail(path, f"the {args.to} output would be at least {_bytes(estimate)}, over {GROWTH_LIMIT} times "
+                           f"the file's {_bytes(size)}; --force converts it anyway")
+        return False
+    return True
+
+
+def _bytes(n: int) -> str:
+    for unit in ("bytes", "KB", "MB", "GB"):
+        if n < 1000 or unit == "GB":
+            return f"{n} {unit}" if unit == "bytes" else f"{n:.1f} {unit}"
+        n /= 1000  # type: ignore[assignment]
+    return f"{n} bytes"
+
+
+def default_block(path: str, to: str) -> Block:
     """The file's primary block; for JCAMP-DX, which holds single spectra, its primary 2D block if it has one."""
     if to != "jdx":
         return primary_block(path)
@@ -150,43 +123,45 @@ def default_block(path: str, to: str) -> Triple:
     return primary_block(path, blocks=spectra or None)
 
 
-def _write(args: argparse.Namespace, data: Any, target: pathlib.Path, path: str | None, block: Triple | None,
-           ) -> None:
+def _writer(args: argparse.Namespace, data: Any, info: Any) -> Callable[[pathlib.Path], None]:
     if args.to == "csv":
-        write_csv(data, target, layout=args.layout)
-    elif args.to == "parquet":
-        write_parquet(data, target, layout=args.layout or "wide")
-    elif args.to == "nc":
-        write_netcdf(data, target)
-    else:
-        info = file_info(path, block) if path is not None and block is not None else None
-        write_jcamp(data, target, info=info)
+        return lambda target: write_csv(data, target, layout=args.layout)
+    if args.to == "parquet":
+        return lambda target: write_parquet(data, target, layout=args.layout or "wide")
+    if args.to == "nc":
+        return lambda target: write_netcdf(data, target)
+    return lambda target: write_jcamp(data, target, info=info)
 
 
-def combine_folder(run: Run, folder: pathlib.Path) -> None:
+def _write(session: Session, outputs: Outputs, args: argparse.Namespace, data: Any, target: pathlib.Path,
+           source: str, info: Any = None) -> None:
+    try:
+        if outputs.write(target, _writer(args, data, info)):
+            session.say(str(target))
+    except CONVERT_ERRORS as error:  # a writer that refuses the data (a map to JCAMP-DX) or lacks its extra
+        session.fail(source, error)
+
+
+def combine_folder(session: Session, outputs: Outputs, args: argparse.Namespace, name: str) -> None:
+    folder = pathlib.Path(name)
     if not folder.is_dir():
-        run.fail(folder, "--combine takes folders; this is not one")
+        session.fail(folder, "--combine takes folders; this is not one")
         return
     folder = folder.resolve()
-    out_folder = run.out if run.out is not None else folder.parent
-    target = run.target(out_folder / folder.name, folder.name)
-    if target is None:
+    target = (pathlib.Path(args.out) if args.out else folder.parent) / (folder.name + SUFFIXES[args.to])
+    if not outputs.claim(target):
         return
-    files = [str(p) for p in opus_files(folder)]
+    files = gather(session, [str(folder)])
+    if not files:
+        return
     try:
-        collection = read_collection(files, block_of(run.args) or "auto", progress=sys.stderr.isatty())
+        collection = read_collection(files, args.block or "auto", progress=not session.quiet and sys.stderr.isatty())
     except CONVERT_ERRORS as error:
-        run.fail(folder, error)
+        session.fail(folder, error)
         return
     for failed_path, failure in collection.failed:
-        run.fail(failed_path, failure)
+        session.fail(failed_path, reason_words(failure, failed_path))
     if len(collection.files) == 0:
-        run.fail(folder, "no file of this folder could be read")
+        session.fail(folder, "no file of this folder could be read")
         return
-    try:
-        _write(run.args, collection, target, None, None)
-    except CONVERT_ERRORS as error:
-        run.fail(folder, error)
-        return
-    run.done(target)
-
+    _write(session, outputs, args, collection, target, str(folder))

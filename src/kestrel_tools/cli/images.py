@@ -8,6 +8,10 @@ from typing import Any
 
 import kestrel
 
+from kestrel_tools._read_errors import READ_ERRORS
+from kestrel_tools.cli.outputs import Outputs
+from kestrel_tools.cli.session import Session
+
 # File name extensions for the picture types that getVisImages names.
 EXTENSIONS = {"jpeg": "jpg", "png": "png", "gif": "gif", "bmp": "bmp"}
 
@@ -30,31 +34,30 @@ def picture_file_name(path: str, number: int, picture: dict[str, Any]) -> str:
     return f"{pathlib.Path(path).stem}_picture{number:03d}.{ext}"
 
 
-def save_pictures(path: str, pictures: list[dict[str, Any]], directory: str | pathlib.Path,
-                  ) -> list[pathlib.Path]:
-    """Writes the data of every picture that has some; returns the paths written."""
-    folder = pathlib.Path(directory)
-    folder.mkdir(parents=True, exist_ok=True)
-    written = []
+def show_pictures(session: Session, outputs: Outputs, path: str, save_to: str | None = None) -> None:
+    """Lists the pictures of an OPUS file and, with `save_to`, writes each one that has data there."""
+    try:
+        pictures = kestrel.getVisImages(path)
+    except READ_ERRORS as error:
+        session.fail(path, f"its pictures cannot be read: {_words(error, path)}")
+        return
+    if not pictures and save_to is None:
+        return
+    session.say(f"{len(pictures)} picture{'s' if len(pictures) != 1 else ''}")
+    for number, picture in enumerate(pictures, start=1):
+        session.say(describe(number, picture))
+    if save_to is None or not outputs.folder(save_to):
+        return
     for number, picture in enumerate(pictures, start=1):
         if "image" not in picture:
             continue
-        target = folder / picture_file_name(path, number, picture)
-        target.write_bytes(picture["image"])
-        written.append(target)
-    return written
+        target = pathlib.Path(save_to) / picture_file_name(path, number, picture)
+        data: bytes = picture["image"]
+        if outputs.write(target, lambda temporary: temporary.write_bytes(data)):
+            session.say(f"saved {target}")
 
 
-def show_pictures(path: str, save_to: str | None = None) -> None:
-    """Lists the pictures of an OPUS file and optionally saves them."""
-    if not kestrel.isOpusFile(path):
-        return
-    pictures = kestrel.getVisImages(path)
-    if not pictures and save_to is None:
-        return
-    print(f"{len(pictures)} picture{'s' if len(pictures) != 1 else ''}")
-    for number, picture in enumerate(pictures, start=1):
-        print(describe(number, picture))
-    if save_to is not None:
-        for target in save_pictures(path, pictures, save_to):
-            print(f"saved {target}")
+def _words(error: BaseException, path: str) -> str:
+    from kestrel_tools.cli.messages import what_went_wrong
+
+    return what_went_wrong(error, path)

@@ -1,96 +1,119 @@
-"""What a file is, which data blocks it holds, and what each block contains."""
+"""kestrel [FILE ...] — what each file is, its data blocks and its pictures.
+
+Each block is described from its plan (kind, grid or regions, points, x range
+and unit, key parameters), so listing a map of gigabytes reads its tables, not
+its values. A block that cannot be read is marked and named on standard error;
+the others are listed, and the status is 1. With --block, one block and its
+full description; with --block and --csv, its values as CSV.
+"""
 
 from __future__ import annotations
 
-from typing import Any
+import argparse
+import os
+import pathlib
+import shutil
+import sys
+import tempfile
 
 import kestrel
 
 from kestrel_tools._read_errors import READ_ERRORS
-
-# Parameters worth a glance, shown with their readable names.
-KEY_PARAMETERS = ("SNM", "INS", "RES", "NSS", "APF", "DAT", "TIM")
-
-
-class NotOpusFile(ValueError):
-    """The file opened, but it is not an OPUS file: a failure to read it like any other."""
-
-    def __init__(self, path: str) -> None:
-        super().__init__("not an OPUS file")
-        self.path = path
+from kestrel_tools.cli.describe import block_summary, describe_line
+from kestrel_tools.cli.grammar import Block, UsageError
+from kestrel_tools.cli.images import show_pictures
+from kestrel_tools.cli.inputs import gather
+from kestrel_tools.cli.outputs import Outputs, save_text
+from kestrel_tools.cli.session import Session, quiet_warnings
+from kestrel_tools.data import DEMO_FILE
 
 
-def print_listing(path: str) -> None:
-    if not kestrel.isOpusFile(path):
-        raise NotOpusFile(path)
-    blocks = kestrel.listContents(path)
-    print(f"{path}: OPUS file, {len(blocks)} data block{'s' if len(blocks) != 1 else ''}")
-    names = kestrel.OpusDict()
-    for triple in blocks:
-        block_type, dimensions, derivative = triple
-        print(f"  {block_type:<10} {dimensions}  {derivative:<5} {describe_block(path, triple, names)}")
+def run(args: argparse.Namespace) -> int:
+    if args.csv and not args.block:
+        raise UsageError("--csv needs --block TYPE DIMS DERIV")
+    if args.save_images and args.csv:
+        raise UsageError("--save-images lists the file; it does not go with --csv")
+    session = Session(args)
+    outputs = Outputs(session, args.force)
+    files = gather(session, args.inputs or [str(DEMO_FILE)])
+    if args.csv and args.out and len(files) > 1:
+        raise UsageError("--csv with --out writes one file: give one input")
+    if args.out and not args.csv:
+        if not outputs.claim(pathlib.Path(args.out)):
+            return session.status
+        session.captured = []
+    with quiet_warnings():
+        for path in files:
+            if args.csv:
+                write_csv(session, outputs, path, args.block, args.out)
+                continue
+            if session.lines:
+                session.say("")
+            if args.block:
+                show_block(session, path, args.block)
+            elif list_file(session, path):
+                show_pictures(session, outputs, path, args.save_images)
+    if session.captured is not None:
+        save_text(outputs, args.out, session.captured)
+    return session.status
 
 
-def describe_block(path: str, triple: tuple[str, str, str], names: dict[str, str]) -> str:
+def list_file(session: Session, path: str) -> bool:
+    """The file's blocks, one line each; False when the file itself cannot be read."""
     try:
-        result = kestrel.getOpusData(path, triple)
+        if not kestrel.isOpusFile(path):
+            session.fail(path, "not an OPUS file")
+            return False
+        blocks = kestrel.listContents(path)
     except READ_ERRORS as error:
-        return f"(not readable: {type(error).__name__}: {error})"
-    if triple[1] == "2D":
-        return describe_spectrum(result, names)
-    return describe_3d(result)
+        session.fail(path, error)
+        return False
+    session.say(f"{path}: OPUS file, {len(blocks)} data block{'s' if len(blocks) != 1 else ''}")
+    said: set[str] = set()
+    for block in blocks:
+        entry = block_summary(path, (block[0], block[1], block[2]))
+        name = f"  {block[0]:<10} {block[1]}  {block[2]:<5}"
+        if "error" in entry:
+            session.say(f"{name} not readable: {entry['error']}")
+            if entry["error"] in said:  # a cut that every block meets is said once
+                session.failures += 1
+            else:
+                said.add(entry["error"])
+                session.fail(path, entry["exception"], block)
+        else:
+            session.say(f"{name} {describe_line(entry)}")
+    return True
 
 
-def x_range(result: Any) -> str:
-    unit = result.parameters.get("DXU", "")
-    if len(result.x) == 0:
-        return "no x values"
-    return f"x {result.x[0]:.6g} .. {result.x[-1]:.6g} {unit}".rstrip()
-
-
-def describe_spectrum(result: Any, names: dict[str, str]) -> str:
-    text = f"{len(result.y)} points, {x_range(result)}"
-    extras = [f"{names.get(k, k)}={result.parameters[k]}" for k in KEY_PARAMETERS if k in result.parameters]
-    return text + ("; " + ", ".join(extras) if extras else "")
-
-
-def axis_span(values: Any) -> str:
-    return f"{values[0]:.6g} .. {values[-1]:.6g}" if len(values) else "empty"
-
-
-def plural(n: int, word: str) -> str:
-    return f"{n} {word}{'' if n == 1 else 's'}"
-
-
-def describe_3d(result: Any) -> str:
-    """The kind of a 3D block, its grid or regions, how many spectra or traces it holds, and its x range."""
-    kind = type(result).__name__
-    if kind == "ImageDataReturn":
-        rows, columns, points = result.spectra.shape
-        text = (f"image map {columns} x {rows} (X {axis_span(result.mapX)}, Y {axis_span(result.mapY)}), "
-                f"{plural(columns * rows, 'spectrum')} of {points} points")
-    elif kind == "ImageTRCDataReturn":
-        rows, columns, traces = result.traces.shape
-        text = f"trace map {columns} x {rows}, {plural(traces, 'trace')}"
-    elif kind == "TimeResolvedDataReturn":
-        text = f"time-resolved series, {plural(len(result.spectra), 'spectrum')}"
-        if len(result.z):
-            text += f" (z {axis_span(result.z)} {result.parameters.get('ZTX', '')})".replace(" )", ")")
-    elif kind == "TimeResolvedTRCDataReturn":
-        text = f"trace series, {plural(len(result.traces), 'trace')}"
-    elif kind in ("MultiRegionDataReturn", "MultiRegionTRCDataReturn"):
-        sizes = ", ".join(str(len(region.spectra)) for region in result.regions)
-        text = f"multi-region map, {plural(len(result.regions), 'region')} ({sizes} points)"
-        if kind == "MultiRegionTRCDataReturn":
-            text += f", {plural(len(result.labels), 'trace')}"
-    else:
-        text = kind
-    return f"{text}, {x_range(result)}".replace("spectrums", "spectra")
-
-
-def print_block(path: str, triple: tuple[str, str, str]) -> None:
+def show_block(session: Session, path: str, block: Block) -> None:
     """One block: its description line, then the result's own description."""
-    result = kestrel.getOpusData(path, triple)
-    summary = describe_spectrum(result, kestrel.OpusDict()) if triple[1].upper() == "2D" else describe_3d(result)
-    print(f"{' '.join(triple)}: {summary}")
-    print(result.description)
+    entry = block_summary(path, block)
+    if "error" in entry:
+        session.fail(path, entry["exception"], block)
+        return
+    try:
+        result = kestrel.getOpusData(path, block)
+    except READ_ERRORS as error:
+        session.fail(path, error, block)
+        return
+    session.say(f"{' '.join(block)}: {describe_line(entry)}")
+    session.say(result.description.rstrip("\n"))
+
+
+def write_csv(session: Session, outputs: Outputs, path: str, block: Block, out: str | None) -> None:
+    """The block's values as CSV, written by the export writer: to `out`, or to standard output."""
+    from kestrel_tools.export import write_csv as export_csv
+
+    try:
+        result = kestrel.getOpusData(path, block)
+    except READ_ERRORS as error:
+        session.fail(path, error, block)
+        return
+    if out is not None:
+        outputs.write(pathlib.Path(out), lambda target: export_csv(result, target))
+        return
+    with tempfile.TemporaryDirectory() as folder:
+        temporary = os.path.join(folder, "block.csv")
+        export_csv(result, temporary)
+        with open(temporary, encoding="utf-8", newline="") as text:
+            shutil.copyfileobj(text, sys.stdout)

@@ -11,24 +11,18 @@ exactly are reported on standard error and left out.
 
 from __future__ import annotations
 
+import argparse
 import json
 import os
-import sys
+import pathlib
 from typing import Any
 
-from kestrel_tools.cli._common import (OK, READ_ERRORS, READ_FAILED, USAGE, add_block_option, block_of,
-                                       command_parser, parse, Parser)
-
-
-def build_parser() -> Parser:
-    parser = command_parser("kestrel refs", __doc__)
-    parser.add_argument("files", nargs="+", metavar="FILE", help="OPUS files, as paths or URLs")
-    parser.add_argument("--url", metavar="PREFIX", help="where readers find the files: PREFIX + each file's name")
-    parser.add_argument("--out", metavar="JSON", help="the file to write (default: standard output)")
-    parser.add_argument("--storage-option", action="append", default=[], metavar="KEY=VALUE",
-                        help="an fsspec storage option for URL files (repeatable), e.g. anon=true")
-    add_block_option(parser)
-    return parser
+from kestrel_tools._read_errors import READ_ERRORS
+from kestrel_tools.cli.grammar import UsageError
+from kestrel_tools.cli.inputs import gather
+from kestrel_tools.cli.messages import cut_short
+from kestrel_tools.cli.outputs import Outputs
+from kestrel_tools.cli.session import Session
 
 
 def _option_value(text: str) -> Any:
@@ -38,42 +32,60 @@ def _option_value(text: str) -> Any:
         return text
 
 
-def main(argv: list[str]) -> int:
+def run(args: argparse.Namespace) -> int:
     from kestrel_tools.references import combine_references, references
 
-    args = parse(build_parser(), argv)
-    if isinstance(args, int):
-        return args
     options = {}
     for item in args.storage_option:
         key, sep, value = item.partition("=")
         if not sep:
-            print(f"kestrel refs: error: --storage-option takes KEY=VALUE, not {item!r}", file=sys.stderr)
-            return USAGE
+            raise UsageError(f"--storage-option takes KEY=VALUE, not {item!r}")
         options[key] = _option_value(value)
-    block = block_of(args)
+    session = Session(args)
+    outputs = Outputs(session, args.force)
+    if args.out and not outputs.claim(pathlib.Path(args.out)):
+        return session.status
     made = []
-    for name in args.files:
+    # Local files follow the rule of every command (folders opened, patterns matched); URLs are taken as given.
+    names: list[str] = []
+    for name in args.inputs:
+        names += [name] if "://" in name else gather(session, [name])
+    for name in names:
         url = None if args.url is None else args.url.rstrip("/") + "/" + os.path.basename(name.rstrip("/"))
         try:
-            refs = references(name, url=url, blocks=None if block is None else [block],
+            refs = references(name, url=url, blocks=None if args.block is None else [args.block],
                               storage_options=options or None)
-        except (*READ_ERRORS, ImportError) as error:
-            print(f"kestrel refs: {name}: {type(error).__name__}: {error}", file=sys.stderr)
-            return READ_FAILED
+        except READ_ERRORS + (ImportError, EOFError) as error:
+            session.fail(name, error)
+            continue
         top = json.loads(refs["refs"][".zattrs"])
+        said: set[str] = set()
         for skipped in top["skipped"]:
-            print(f"kestrel refs: {name}: block {skipped['block']} skipped: {skipped['reason']}", file=sys.stderr)
+            reason = str(skipped["reason"])
+            if not reason.startswith("it cannot be read"):  # kept in the file, read another way
+                session.note(name, f"block {skipped['block']} skipped: {reason}")
+            elif "://" not in name and (cut := cut_short(name)) is not None:
+                if cut not in said:  # a cut that every block meets is said once
+                    session.fail(name, cut)
+                    said.add(cut)
+                else:
+                    session.failures += 1
+            else:
+                session.fail(name, f"block {skipped['block']} {reason}")
         made.append(refs)
+    if not made:
+        return session.status
     try:
         result = made[0] if len(made) == 1 else combine_references(made)
     except ValueError as error:
-        print(f"kestrel refs: {error}", file=sys.stderr)
-        return READ_FAILED
+        session.fail(args.out or "references", error)
+        return session.status
+    if not json.loads(result["refs"][".zattrs"])["groups"]:
+        session.fail(args.out or names[0], "no block could be referenced; nothing written")
+        return session.status
     text = json.dumps(result)
     if args.out:
-        with open(args.out, "w", encoding="utf-8") as f:
-            f.write(text)
+        outputs.write(pathlib.Path(args.out), lambda target: target.write_text(text, encoding="utf-8"))
     else:
-        sys.stdout.write(text + "\n")
-    return OK if json.loads(result["refs"][".zattrs"])["groups"] else READ_FAILED
+        print(text)
+    return session.status

@@ -20,7 +20,7 @@ from typing import Any
 import numpy as np
 
 from kestrel_tools import model
-from kestrel_tools._layout import Plan
+from kestrel_tools._layout import Plan, coordinate_values
 
 Attrs = dict[str, str | int | float]
 
@@ -102,59 +102,19 @@ def attributes(parameters: Mapping[str, Any], block: tuple[str, str, str], path:
     return attrs
 
 
-def _strings(values: list[str]) -> np.ndarray[Any, Any]:
-    return np.array(values, dtype=object) if values else np.empty(0, dtype=object)
-
-
 def labels_of(plan: Plan, block: tuple[str, str, str], path: str | None, acquired: Mapping[str, str]) -> Labels:
     """Dimensions, coordinates and attributes of the block that `plan` describes.
 
-    Dimensions and coordinate names come from the data model: maps run along
-    (y, x, ...), series and trace series along (time, ...), multi-region blocks
-    along point with the region, x, y (and start time) of every point as
-    coordinates; the spectral axis is named from its unit.
+    Dimensions, coordinate names, units and where their values come from are
+    the data model's: maps run along (y, x, ...), series and trace series along
+    (time, ...), multi-region blocks along point with the region, x, y (and
+    start time) of every point as coordinates; the spectral axis is named from
+    its unit.
     """
-    kind = plan["kind"]
-    parameters = plan["parameters"]
-    layout = model.layout_of(kind, parameters, block[0])
-    values: dict[str, np.ndarray[Any, Any]] = {}
-    if layout.spectral_dim is not None:
-        values[layout.spectral_dim] = np.asarray(plan["x"], dtype=np.float64)
-    if "labels" in plan:
-        values[model.TRACE] = _strings(list(plan["labels"]))
-    if kind in ("image_map", "trace_map"):
-        values["y"] = np.asarray(plan["mapY"], dtype=np.float64)
-        values["x"] = np.asarray(plan["mapX"], dtype=np.float64)
-    elif kind == "series":
-        values["time"] = np.asarray(plan["z"], dtype=np.float64)
-    elif kind == "trace_series":
-        values["time"] = np.asarray(plan["x"], dtype=np.float64)
-    elif "regions" in plan:
-        values.update(_region_values(plan))
+    layout = model.layout_of(plan["kind"], plan["parameters"], block[0])
+    values = coordinate_values(plan, layout)
     coords = {name: Coordinate(axis.dims, values[name], axis_attributes(axis))
               for name, axis in layout.coords.items() if name in values}
-    attrs = attributes(parameters, block, path, acquired)
+    attrs = attributes(plan["parameters"], block, path, acquired)
     attrs.update(value_attributes(layout))
-    stored = (model.TRACE, "time") if kind == "trace_series" else layout.dims
-    return Labels(layout.variable, layout.dims, coords, attrs, stored)
-
-
-def _region_values(plan: Plan) -> dict[str, np.ndarray[Any, Any]]:
-    """Per point of the stacked regions: its region's title, its x and y, and its start time."""
-    regions = plan["regions"]
-    titles = [region["title"] for region in regions for _ in range(region["start"], region["stop"])]
-    values = {
-        "region": _strings(titles),
-        "x": _concat([region["mapX"] for region in regions]),
-        "y": _concat([region["mapY"] for region in regions]),
-    }
-    times = [region["start_time"] for region in regions]
-    if plan["kind"] == "multi_region" and all(t is not None for t in times):
-        values["start_time"] = _concat([t for t in times if t is not None])
-    return values
-
-
-def _concat(arrays: list[np.ndarray[Any, Any]]) -> np.ndarray[Any, Any]:
-    if not arrays:
-        return np.empty(0, dtype=np.float64)
-    return np.concatenate([np.asarray(a, dtype=np.float64) for a in arrays])
+    return Labels(layout.variable, layout.dims, coords, attrs, layout.stored_dims)

@@ -15,6 +15,7 @@ from collections.abc import Iterator, Mapping, Sequence
 from typing import Any
 
 from kestrel_tools import metadata
+from kestrel_tools.byte_sources import Source, StorageOptions, contents, local_path, source_name
 
 Block = tuple[str, str, str]
 
@@ -27,12 +28,21 @@ def file_path(path: str | os.PathLike[str]) -> str:
     return text
 
 
-def resolve_block(path: str, block: str | Sequence[str]) -> Block:
+def source_of(source: Source) -> Source:
+    """A path as the str that kestrel's functions take; any other source as it is."""
+    if isinstance(source, os.PathLike) or (isinstance(source, str) and local_path(source) is not None):
+        return file_path(source)
+    return source
+
+
+def resolve_block(path: Source, block: str | Sequence[str], storage_options: StorageOptions = None) -> Block:
     """The block triple to read: `block` itself, or for "auto" the file's primary block."""
     if isinstance(block, str):
         if block != "auto":
             raise ValueError(f'block must be "auto" or a triple such as ("AB", "3D", "NONE"), not {block!r}')
-        return metadata.primary_block(path)
+        if isinstance(path, str) and local_path(path) == path:
+            return metadata.primary_block(path)
+        return metadata.primary_block(source_name(path), blocks=contents(path, storage_options))
     triple = tuple(block)
     if len(triple) != 3 or not all(isinstance(part, str) for part in triple):
         raise ValueError(f'block must be a triple of str such as ("AB", "3D", "NONE"), not {block!r}')
@@ -50,12 +60,13 @@ def acquisition(parameters: Mapping[str, Any]) -> dict[str, str]:
 
 
 @contextlib.contextmanager
-def naming_file(path: str, block: Block | None = None) -> Iterator[None]:
+def naming_file(path: Source, block: Block | None = None) -> Iterator[None]:
     """Adds the file and block to the notes of an exception passing through, so a
     failure at compute time (perhaps on another machine) says what it was reading."""
     try:
         yield
     except Exception as error:
+        path = source_name(path)
         note = f"while reading {path}" if block is None else f"while reading block {block} of {path}"
         if note not in getattr(error, "__notes__", ()):
             error.add_note(note)
