@@ -83,6 +83,31 @@ def cluster_stats(client):
     return {key: sum(s[key] for s in stats.values()) for key in ("windows", "bytes")}
 
 
+def target(name, measured, limit):
+    """One line for scripts/bench.sh: TARGET name measured <=limit PASS|MISS."""
+    print(f"TARGET {name} {measured:.3f} <={limit:g} {'PASS' if measured <= limit else 'MISS'}", flush=True)
+
+
+def series_open_fraction(folder):
+    """The share of a 20,000-record series that opening it reads (the times come later)."""
+    from kestrel_tools import _native
+    from opusfile import data3d
+
+    path = os.path.join(folder, "series.0")
+    if not os.path.exists(path):
+        rng = np.random.default_rng(5)
+        with open(path, "wb") as f:
+            f.write(opus(data3d("AB", rng.random((20_000, 128), dtype=np.float32).tolist(),
+                                times=[0.5 * k for k in range(20_000)], FXV=3000.0, LXV=1000.0)))
+    before = _native._bytes_read()
+    ds = open_dataset(path, BLOCK)
+    opened = _native._bytes_read() - before
+    assert np.array_equal(ds.time.values, kestrel.getOpusData(path, BLOCK).z)
+    size = os.path.getsize(path)
+    print(f"series of 20,000 records ({size / 2**20:.1f} MiB): opening read {opened / 1024:.1f} KiB")
+    return opened / max(size * 0.02, 256 * 1024)
+
+
 def line(name, seconds, eager, target):
     print(f"  {name:<52} {seconds * 1e3:10.1f} ms  {seconds / eager:7.3f}x eager   (target {target})")
     if target.startswith("<="):
@@ -118,6 +143,8 @@ def main():
         line("  isel alone (dataset already open)",
              best_time(lambda: ds.spectra.isel(y=slice(32, 64), x=slice(64, 96)).values, repeat=5), t_eager, "-")
 
+        target("xarray_open_series_read_share", series_open_fraction(folder), 1.0)
+
         with distributed.LocalCluster(n_workers=2, processes=True, threads_per_worker=1, host="127.0.0.1",
                                       dashboard_address=None, worker_dashboard_address=None) as cluster, \
                 distributed.Client(cluster) as client:
@@ -143,6 +170,21 @@ def main():
 
             line("  the same 16 windows read here, one after another", best_time(windows_here, repeat=5), t_eager,
                  "-")
+            def eager_mean():
+                from kestrel_tools import to_xarray
+                return to_xarray(kestrel.getOpusData(path, BLOCK)).mean(("y", "x")).values
+
+            expected = eager_mean()
+            t_eager_mean = best_time(eager_mean, repeat=3)
+            for chunks, label in (({}, "{}"), ("auto", "auto")):
+                def default_mean():
+                    return open_dataset(path, BLOCK, chunks=chunks).spectra.mean(("y", "x")).values
+
+                assert np.allclose(default_mean(), expected, rtol=1e-5)
+                ratio = best_time(default_mean, repeat=3) / t_eager_mean
+                print(f"  mean spectrum, chunks={label}: {ratio:.2f}x the eager read and mean here "
+                      f"({t_eager_mean * 1e3:.0f} ms)")
+                target(f"xarray_default_chunks_{label.strip('{}') or 'empty'}_mean_100MB", ratio, 1.5)
             line("  one empty task's round trip on this cluster",
                  best_time(lambda: client.submit(int, 0, pure=False).result(), repeat=5), t_eager, "-")
             print(f"    one pass asked for {asked['windows']} windows, {asked['bytes'] / 2**20:.1f} MiB "

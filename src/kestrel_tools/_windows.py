@@ -19,7 +19,6 @@ than its chunks need.
 
 from __future__ import annotations
 
-import os
 import threading
 from collections.abc import Sequence
 
@@ -44,16 +43,30 @@ _stats = {"windows": 0, "bytes": 0}
 Identity = tuple[int, ...]
 
 
-def plan(path: Source, block: Block, storage_options: StorageOptions = None) -> Plan:
+def plan(path: Source, block: Block, storage_options: StorageOptions = None, *, times: bool = True) -> Plan:
     """The layout of `block` of the file at `path` (or any other source), without
     reading its data; errors are those of `getOpusData`. Its "identity" is that of
-    the file planned (None for a source that is no local file)."""
+    the file planned (None for a source that is no local file). With times=False
+    a series' "z" and the regions' "start_time" are None and no record is read
+    for them (`read_times` gives them)."""
     with opened(path, storage_options) as native:
-        raw = _native.plan(native, block)
-    if "identity" not in raw and isinstance(native, str):  # TODO(lazy): until the native plan reports it
-        st = os.stat(native)
-        raw["identity"] = (st.st_dev, st.st_ino, st.st_size, st.st_mtime_ns, st.st_ctime_ns)
+        raw = _native.plan(native, block) if times else _native.plan(native, block, times=False)
     return normalise_plan(raw)
+
+
+def read_times(path: Source, block: Block, identity: Identity | None = None,
+               storage_options: StorageOptions = None) -> object:
+    """The per-record times that plan(times=False) leaves out: a series' time
+    axis, a list of each region's start times (None for traces), or None.
+    With `identity`, a file that is no longer the one planned is refused as
+    `read_window` refuses it."""
+    local = local_path(path)
+    if identity is None or local is None:
+        with opened(path, storage_options) as native:
+            times: object = _native.read_times(native, block)
+        return times
+    times = _native.read_times(local, block, identity=tuple(identity))
+    return times
 
 
 def read_window(path: Source, block: Block, window: Window, out: NDArray[np.float32],
@@ -76,16 +89,7 @@ def read_window(path: Source, block: Block, window: Window, out: NDArray[np.floa
         with opened(path, storage_options) as native:
             _native.read_window(native, block, parts, out)
         return
-    path = local
-    try:
-        _native.read_window(path, block, parts, out, identity=tuple(identity))
-    except TypeError as error:  # TODO(lazy): until the native read checks it
-        if "identity" not in str(error) and "arguments" not in str(error):
-            raise
-        st = os.stat(path)
-        if (st.st_dev, st.st_ino, st.st_size, st.st_mtime_ns, st.st_ctime_ns) != tuple(identity):
-            raise OSError(f"{path}: the file changed since it was opened") from None
-        _native.read_window(path, block, parts, out)
+    _native.read_window(local, block, parts, out, identity=tuple(identity))
 
 
 def read_stats() -> dict[str, int]:

@@ -54,3 +54,33 @@ class KestrelBackendArray(BackendArray):
 
     def __repr__(self) -> str:
         return f"KestrelBackendArray({source_name(self.path)!r}, {self.block}, shape={self.shape})"
+
+
+class KestrelTimesArray(BackendArray):
+    """The per-record times of a series (its time axis) or of a multi-region
+    map (each point's start time), read from the file the first time they are
+    used: opening a long series reads none of its records."""
+
+    def __init__(self, path: Source, block: Block, rows: int, identity: _windows.Identity | None = None,
+                 storage_options: StorageOptions = None) -> None:
+        self.path = path  # or any other source, as for KestrelBackendArray
+        self.storage_options = storage_options
+        self.block = block
+        self.shape = (rows,)
+        self.dtype = np.dtype(np.float64)
+        self.identity = identity
+
+    def __getitem__(self, key: indexing.ExplicitIndexer) -> Any:
+        return indexing.explicit_indexing_adapter(key, self.shape, indexing.IndexingSupport.BASIC, self._read)
+
+    def _read(self, key: tuple[Any, ...]) -> NDArray[np.float64]:
+        with naming_file(self.path, self.block):
+            times = _windows.read_times(self.path, self.block, self.identity, self.storage_options)
+        if isinstance(times, list):  # one array per region
+            parts = [np.asarray(t, dtype=np.float64) for t in times if t is not None]
+            times = np.concatenate(parts) if parts else np.empty(0, dtype=np.float64)
+        values: NDArray[np.float64] = np.asarray(times, dtype=np.float64)
+        return values[key]
+
+    def __repr__(self) -> str:
+        return f"KestrelTimesArray({source_name(self.path)!r}, {self.block}, rows={self.shape[0]})"
