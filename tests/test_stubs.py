@@ -19,7 +19,7 @@ ARGUMENTS = {"path": DEMO, "datablock": ("AB", "2D", "NONE"), "s": b"abc", "enco
 
 def stub_functions() -> dict[str, ast.FunctionDef]:
     # The installed stubs; an editable install leaves them in the checkout.
-    installed = pathlib.Path(str(importlib.metadata.distribution("kestrel").locate_file("kestrel-stubs/__init__.pyi")))
+    installed = pathlib.Path(str(importlib.metadata.distribution("kestrel-opus").locate_file("kestrel-stubs/__init__.pyi")))
     stub = installed if installed.exists() else pathlib.Path(__file__).parents[1] / "src/kestrel-stubs/__init__.pyi"
     tree = ast.parse(stub.read_text(encoding="utf-8"))
     return {node.name: node for node in tree.body if isinstance(node, ast.FunctionDef)}

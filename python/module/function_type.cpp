@@ -18,7 +18,16 @@ struct FunctionObject {
   PyObject* doc;
   PyObject* module;
   PyObject* defaults;  // a tuple, or None
+#if PY_VERSION_HEX < 0x030D0000
+  PyObject* dict;  // the __dict__; 3.13 keeps it managed by the interpreter instead
+#endif
 };
+
+#if PY_VERSION_HEX >= 0x030D0000
+constexpr unsigned long kDictFlag = Py_TPFLAGS_MANAGED_DICT;
+#else
+constexpr unsigned long kDictFlag = 0;
+#endif
 
 PyTypeObject* g_function_type = nullptr;
 
@@ -109,7 +118,12 @@ int function_traverse(PyObject* self, visitproc visit, void* arg) {
   Py_VISIT(f->doc);
   Py_VISIT(f->module);
   Py_VISIT(f->defaults);
+#if PY_VERSION_HEX >= 0x030D0000
   return PyObject_VisitManagedDict(self, visit, arg);
+#else
+  Py_VISIT(f->dict);
+  return 0;
+#endif
 }
 
 int function_clear(PyObject* self) {
@@ -119,7 +133,11 @@ int function_clear(PyObject* self) {
   Py_CLEAR(f->doc);
   Py_CLEAR(f->module);
   Py_CLEAR(f->defaults);
+#if PY_VERSION_HEX >= 0x030D0000
   PyObject_ClearManagedDict(self);
+#else
+  Py_CLEAR(f->dict);
+#endif
   return 0;
 }
 
@@ -178,6 +196,9 @@ PyGetSetDef function_getset[] = {
     {"__name__", get_name, set_name, nullptr, nullptr},
     {"__qualname__", get_qualname, set_qualname, nullptr, nullptr},
     {"__defaults__", get_defaults, set_defaults, nullptr, nullptr},
+#if PY_VERSION_HEX < 0x030D0000
+    {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
+#endif
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -185,6 +206,9 @@ PyMemberDef function_members[] = {
     {"__doc__", Py_T_OBJECT_EX, offsetof(FunctionObject, doc), 0, nullptr},
     {"__module__", Py_T_OBJECT_EX, offsetof(FunctionObject, module), 0, nullptr},
     {"__vectorcalloffset__", Py_T_PYSSIZET, offsetof(FunctionObject, vectorcall), Py_READONLY, nullptr},
+#if PY_VERSION_HEX < 0x030D0000
+    {"__dictoffset__", Py_T_PYSSIZET, offsetof(FunctionObject, dict), Py_READONLY, nullptr},
+#endif
     {nullptr, 0, 0, 0, nullptr},
 };
 
@@ -209,7 +233,7 @@ PyType_Spec function_spec = {
     "kestrel.function",
     sizeof(FunctionObject),
     0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL | Py_TPFLAGS_MANAGED_DICT |
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL | kDictFlag |
         Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
     function_slots,
 };

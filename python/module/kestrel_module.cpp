@@ -109,9 +109,13 @@ int module_exec(PyObject* module) {
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_create, reinterpret_cast<void*>(module_create)},
     {Py_mod_exec, reinterpret_cast<void*>(module_exec)},
+#ifdef Py_mod_multiple_interpreters
       // Declared supported so that create runs and refuses a second interpreter with its own message.
     {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
+#endif
+#ifdef Py_mod_gil
     {Py_mod_gil, Py_MOD_GIL_USED},
+#endif
     {0, nullptr},
 };
 

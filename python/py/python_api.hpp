@@ -3,3 +3,37 @@
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
+
+// The binding is written against CPython 3.13 and also builds on 3.11 and 3.12:
+// the few newer names it uses are supplied here from older equivalents.
+#if PY_VERSION_HEX < 0x030C0000
+#include <structmember.h>  // PyMemberDef; 3.12 has it in Python.h
+
+// Member types and flags under their 3.12 names (the values are part of the stable ABI).
+#define Py_T_OBJECT_EX 16
+#define Py_T_PYSSIZET 19
+#define Py_READONLY 1
+
+// The raised exception as one object: fetched normalized, with its traceback attached.
+inline PyObject* PyErr_GetRaisedException() {
+  PyObject* type = nullptr;
+  PyObject* value = nullptr;
+  PyObject* traceback = nullptr;
+  PyErr_Fetch(&type, &value, &traceback);
+  if (type == nullptr) return nullptr;
+  PyErr_NormalizeException(&type, &value, &traceback);
+  if (traceback != nullptr && value != nullptr) PyException_SetTraceback(value, traceback);
+  Py_XDECREF(type);
+  Py_XDECREF(traceback);
+  return value;
+}
+
+// Steals exc; nullptr clears the error indicator.
+inline void PyErr_SetRaisedException(PyObject* exc) {
+  if (exc == nullptr) {
+    PyErr_Clear();
+    return;
+  }
+  PyErr_Restore(Py_NewRef(reinterpret_cast<PyObject*>(Py_TYPE(exc))), exc, PyException_GetTraceback(exc));
+}
+#endif

@@ -32,8 +32,12 @@ int native_exec(PyObject*) {
 
 PyModuleDef_Slot native_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(native_exec)},
+#ifdef Py_mod_multiple_interpreters
     {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+#endif
+#ifdef Py_mod_gil
     {Py_mod_gil, Py_MOD_GIL_USED},
+#endif
     {0, nullptr},
 };
 

@@ -17,5 +17,5 @@ def require(module: str, extra: str) -> ModuleType:
         return importlib.import_module(module)
     except ImportError as error:
         raise ImportError(
-            f"{module} is needed for this; install it with: pip install \"kestrel[{extra}]\""
+            f"{module} is needed for this; install it with: pip install \"kestrel-opus[{extra}]\""
         ) from error

@@ -5,7 +5,7 @@ A source is a path (str or path object), bytes or any other buffer (a
 bytearray, a memoryview, a numpy array), a binary file object (anything with
 ``seek`` and ``readinto`` or ``read``), or an fsspec URL such as
 "s3://bucket/map.0", "https://host/map.0" or "file:///data/map.0" with
-`storage_options` for its file system (``pip install "kestrel[remote]"``).
+`storage_options` for its file system (``pip install "kestrel-opus[remote]"``).
 
 The native reader reads a path through the file's descriptor, a buffer in
 place (nothing is copied) and a file object range by range: each range a read

@@ -7,6 +7,8 @@ its parameters and turns the raw parameter keys into named, typed fields:
 >>> info = file_info(DEMO_FILE)
 >>> info.block, info.x_unit, info.y_kind
 (('AB', '3D', 'NONE'), 'cm-1', 'absorbance')
+>>> info.acquired.isoformat(), info.acquired_from
+('2026-12-09T10:32:40+01:00', 'DAT/TIM')
 
 Acquisition time
     DAT holds the date ("dd/mm/yyyy", or "yyyy/mm/dd" when the first field has
@@ -35,6 +37,7 @@ from __future__ import annotations
 import contextlib
 import math
 import os
+import sys
 import warnings
 from collections.abc import Sequence
 from dataclasses import dataclass, field, fields
@@ -136,8 +139,21 @@ class _Fields:
 
     def warn(self, name: str, what: str) -> None:
         # Attributed to the caller's line, outside this package.
-        warnings.warn(f"{self.path}: {name}: {what}", MetadataWarning,
-                      skip_file_prefixes=(os.path.dirname(__file__),))
+        message = f"{self.path}: {name}: {what}"
+        package = os.path.dirname(__file__)
+        if sys.version_info >= (3, 12):
+            warnings.warn(message, MetadataWarning, skip_file_prefixes=(package,))
+        else:
+            warnings.warn(message, MetadataWarning, stacklevel=_level_outside(package))
+
+
+def _level_outside(prefix: str) -> int:
+    """The stacklevel, for its caller's warnings.warn, of the first frame whose file
+    is not under prefix (what skip_file_prefixes does from Python 3.12 on)."""
+    level, frame = 1, sys._getframe(1)
+    while frame.f_back is not None and frame.f_code.co_filename.startswith(prefix):
+        level, frame = level + 1, frame.f_back
+    return level
 
 
 # ----------------------------------------------------------------- FileInfo

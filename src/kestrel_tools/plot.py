@@ -4,7 +4,7 @@ real coordinates, series as heatmaps, multi-region maps as their points.
 Axis titles, units and value names come from the data model
 (``kestrel_tools.model``): "Raman shift / cm⁻¹" for a Raman spectrum, map
 coordinates in µm, a series' time in its own unit. matplotlib is an optional
-extra (``kestrel[plot]``); figures are made without pyplot, so nothing here
+extra (``kestrel-opus[plot]``); figures are made without pyplot, so nothing here
 needs a display or touches pyplot's global state.
 """
 

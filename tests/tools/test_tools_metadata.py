@@ -10,7 +10,7 @@ from datetime import datetime, timedelta, timezone
 import pytest
 
 import kestrel
-from kestrel_tools import FileInfo, MetadataWarning, file_info, primary_block
+from kestrel_tools import DEMO_FILE, FileInfo, MetadataWarning, file_info, primary_block
 from opusfile import ACQUISITION, opus, params, spectrum
 
 SAMPLES = pathlib.Path(__file__).resolve().parents[3] / "shared" / "opus-samples"
@@ -109,6 +109,14 @@ EXPECTED_PRIMARY = {
     "peach_juice.0": ("REFL", "2D", "NONE"),
 }
 TIM_OFFSET = re.compile(r"\((?:GMT|UTC)([+-]\d+)\)$")
+
+
+def test_demo_file_is_complete():
+    """The documentation's first example reads the bundled demo file: nothing may be missing from it."""
+    with warnings.catch_warnings():
+        warnings.simplefilter("error", MetadataWarning)
+        info = file_info(DEMO_FILE)
+    assert (info.acquired, info.acquired_from) == (datetime(2026, 12, 9, 10, 32, 40, tzinfo=tz(1)), "DAT/TIM")
 
 
 @pytest.mark.skipif(not REAL, reason="no sample files")

@@ -149,7 +149,7 @@ assert KestrelBackendEntrypoint().guess_can_open(str(kestrel_tools.DEMO_FILE))
 try:
     kestrel_tools.open_dataset(kestrel_tools.DEMO_FILE)
 except ImportError as error:
-    assert "kestrel[xarray]" in str(error), error
+    assert "kestrel-opus[xarray]" in str(error), error
 else:
     raise AssertionError("no ImportError")
 print("ok")

@@ -7,7 +7,7 @@ by default), with a colour bar; a series as a heatmap of time against x;
 multi-region points at their coordinates. --out names the picture (its suffix
 picks PNG, PDF or SVG), or a folder for several files; by default each
 picture is FILE's name + .png, in the current folder. Needs matplotlib
-(pip install "kestrel[plot]"); draws without a display.
+(pip install "kestrel-opus[plot]"); draws without a display.
 """
 
 from __future__ import annotations
