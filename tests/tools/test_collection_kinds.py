@@ -172,3 +172,17 @@ def test_real_folders(name):
             assert np.array_equal(row, kestrel.getOpusData(path, c.blocks[0]).y)
     else:
         assert c.x[0] > c.x[-1] and np.isfinite(c.spectra).all()
+
+
+def test_open_dataset_reads_a_fifo_once(tmp_path):
+    """open_dataset of a FIFO reads the stream once and serves its values (it waited or said "not OPUS")."""
+    pytest.importorskip("xarray")
+    from kestrel_tools import open_dataset
+    values = rng.normal(size=16).astype(np.float32)
+    fifo = tmp_path / "s.0"
+    os.mkfifo(fifo)
+    writer = threading.Thread(target=fifo.write_bytes, args=(opus(spectrum("AB", values.tolist(), **A)),), daemon=True)
+    writer.start()
+    ds = open_dataset(str(fifo))
+    writer.join(30)
+    assert np.array_equal(ds[next(iter(ds.data_vars))].values, values)

@@ -9,7 +9,8 @@ from typing import TYPE_CHECKING, Any
 from kestrel_tools import _windows, model
 from kestrel_tools._layout import Plan
 from kestrel_tools._optional import require
-from kestrel_tools.byte_sources import Source, StorageOptions, source_name, whole_bytes
+from kestrel_tools.byte_sources import Source, StorageOptions, is_url, source_name, whole_bytes
+from kestrel_tools.sources import is_stream
 from kestrel_tools.xarray_backend.chunking import preferred_chunks
 from kestrel_tools.xarray_backend.labels import axis_attributes, labels_of
 from kestrel_tools.xarray_backend.source import Block, acquisition, naming_file, resolve_block, source_of
@@ -70,6 +71,11 @@ def open_dataset(path: Source, block: str | Sequence[str] = "auto", *,
     lazy_indexes = {"create_default_indexes": False} if _takes("create_default_indexes") else {}
     # The engine by its registered name: the engine's module imports this one.
     # xarray takes bytes for a path name: they go as a view (the lazy array keeps the bytes).
+    local = os.fspath(path) if isinstance(path, (str, os.PathLike)) else None
+    if isinstance(local, str) and not is_url(local) and is_stream(local):
+        # A FIFO or a device gives its bytes once: the lazy reads work from them.
+        with open(local, "rb") as stream:
+            path = stream.read()
     source = memoryview(path) if isinstance(path, bytes) else source_of(path)
     # The default chunks ({} or "auto") are the engine's: slabs of whole stored rows.
     default = isinstance(chunks, str) and chunks == "auto" or isinstance(chunks, Mapping) and not chunks
