@@ -37,3 +37,15 @@ inline void PyErr_SetRaisedException(PyObject* exc) {
   PyErr_Restore(Py_NewRef(reinterpret_cast<PyObject*>(Py_TYPE(exc))), exc, PyException_GetTraceback(exc));
 }
 #endif
+
+#if PY_VERSION_HEX < 0x030D0000
+// An attribute that may be missing: 1 and a new reference when found, 0 and
+// nullptr when missing (the AttributeError cleared), -1 on any other error.
+inline int PyObject_GetOptionalAttrString(PyObject* obj, const char* name, PyObject** result) {
+  *result = PyObject_GetAttrString(obj, name);
+  if (*result != nullptr) return 1;
+  if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
+  PyErr_Clear();
+  return 0;
+}
+#endif
