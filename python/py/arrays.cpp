@@ -43,7 +43,7 @@ Ref empty(std::initializer_list<std::int64_t> shape, int type) {
 
 // arange(n) * step + start: vectorised four at a time where the processor can
 // (chosen at load time); each element is the same two roundings either way.
-#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__)
+#if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__) && !defined(__clang__)  // clones need ELF ifuncs
 __attribute__((target_clones("avx2", "default")))
 #endif
 void fill_steps(double* y, std::int32_t n, double step, double start) {
