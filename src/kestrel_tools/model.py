@@ -406,30 +406,30 @@ def layout_of(kind: ResultKind, parameters: Mapping[str, Any], data_type: str | 
     >>> layout_of("series", {"DXU": "MSC", "ZTX": "s"}).dims
     ('time', 'spectral_time')
     """
-    spec = KINDS[kind]
+    entry = KINDS[kind]
     unit = x_unit(parameters.get("DXU"), data_type)
     value = value_kind(data_type, parameters.get("PLF")) or UNKNOWN_VALUE
     spectral: str | None = None
-    if SPECTRAL in spec.dims:
-        spectral = unit.dim if unit.dim not in spec.dims else "spectral_" + unit.dim
+    if SPECTRAL in entry.dims:
+        spectral = unit.dim if unit.dim not in entry.dims else "spectral_" + unit.dim
 
     def named(name: str) -> str:
         return spectral if name == SPECTRAL and spectral is not None else name
 
-    dims = tuple(named(d) for d in spec.dims)
+    dims = tuple(named(d) for d in entry.dims)
     ztx = parameters.get("ZTX")
     units = {UNIT_OF_DXU: unit.unit or None, UNIT_OF_ZTX: ztx.strip() or None if isinstance(ztx, str) else None}
     coords: dict[str, Axis] = {}
-    for c in spec.coords:
+    for c in entry.coords:
         if c.name == SPECTRAL and spectral is None:
             continue
         coords[named(c.name)] = Axis(named(c.name), tuple(named(d) for d in c.dims),
                                      units.get(c.unit, c.unit) if c.unit else None,
                                      unit.label if c.label is None else c.label, c.source)
-    along = named(spec.along)
-    stored = tuple(named(d) for d in spec.stored) or dims
-    return Layout(kind, dims, coords, spec.variable, value, unit, spectral, spec.wide_keys, along,
-                  spec.default_layout, stored)
+    along = named(entry.along)
+    stored = tuple(named(d) for d in entry.stored) or dims
+    return Layout(kind, dims, coords, entry.variable, value, unit, spectral, entry.wide_keys, along,
+                  entry.default_layout, stored)
 
 
 def result_title(parameters: Mapping[str, Any], block: Sequence[str]) -> str:
