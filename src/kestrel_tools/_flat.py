@@ -13,7 +13,8 @@ pandas, CSV and Parquet all write these tables, so they agree column for column.
 from __future__ import annotations
 
 import dataclasses
-from typing import Any
+from collections.abc import Sequence
+from typing import TYPE_CHECKING, Any, Protocol
 
 import numpy as np
 from numpy.typing import NDArray
@@ -21,7 +22,22 @@ from numpy.typing import NDArray
 from kestrel_tools import model
 from kestrel_tools._layout import coordinate_values, plan_of_result, result_kind
 
+if TYPE_CHECKING:
+    from kestrel_tools.metadata import FileInfo
+
 Array = NDArray[Any]
+
+
+class CollectionData(Protocol):
+    """What the outputs of a Collection read of it: the shared x axis, one row
+    of spectra per file, the files and their FileInfo."""
+
+    x: Any
+    spectra: Any
+    files: list[str]
+
+    @property
+    def info(self) -> Sequence[FileInfo]: ...
 
 
 def is_collection(data: Any) -> bool:

@@ -3,15 +3,15 @@
 from __future__ import annotations
 
 import os
-from collections.abc import Sequence
 from datetime import datetime, timezone
-from typing import TYPE_CHECKING, Any, Protocol
+from typing import TYPE_CHECKING, Any
 
 import numpy as np
 import numpy.typing as npt
 
 from kestrel_tools import model
 
+from kestrel_tools._flat import CollectionData, layout_of_data
 from kestrel_tools._layout import plan_of_result
 from kestrel_tools._optional import require
 from kestrel_tools.xarray_backend.labels import axis_attributes, labels_of
@@ -19,8 +19,6 @@ from kestrel_tools.xarray_backend.source import acquisition, file_path
 
 if TYPE_CHECKING:
     import xarray
-
-    from kestrel_tools.metadata import FileInfo
 
 
 def to_xarray(result: object, *, path: str | os.PathLike[str] | None = None) -> xarray.DataArray:
@@ -59,22 +57,9 @@ def to_xarray(result: object, *, path: str | os.PathLike[str] | None = None) -> 
     return array
 
 
-class _Files(Protocol):
-    """What collection_array needs of a Collection."""
-
-    x: Any
-    spectra: Any
-    files: list[str]
-
-    @property
-    def info(self) -> Sequence[FileInfo]: ...
-
-
-def collection_array(collection: _Files) -> xarray.DataArray:
+def collection_array(collection: CollectionData) -> xarray.DataArray:
     """A Collection as a DataArray of dims ("file", the spectral axis), its
     FileInfo fields as coordinates along "file" (the path is the "file" coordinate)."""
-    from kestrel_tools._flat import layout_of_data
-
     xr = require("xarray", "xarray")
     layout = layout_of_data(collection)
     spectral = layout.spectral_dim or model.UNKNOWN_DIM
