@@ -11,6 +11,24 @@
 
 namespace kestrel::py {
 
+Ref contents_of(const ByteSource& source) {
+  Cursor cursor(source);
+  Result<bool> opus = is_opus(cursor);
+  if (restore_source_error(source)) throw PyErrAlreadySet{};
+  if (!unwrap(std::move(opus))) throw CoreFailure{Error::value("Can't process a non-Opus file")};
+  Result<Directory> directory = read_directory(cursor);
+  if (restore_source_error(source)) throw PyErrAlreadySet{};
+  const Directory listed = unwrap(std::move(directory));
+  Ref list = Ref::check(PyList_New(0));
+  for (const BlockTriple& t : list_contents(listed)) {
+    Ref triple = Ref::check(Py_BuildValue("(s#s#s#)", t.type.data(), static_cast<Py_ssize_t>(t.type.size()),
+                                          t.dimensions.data(), static_cast<Py_ssize_t>(t.dimensions.size()),
+                                          t.derivative.data(), static_cast<Py_ssize_t>(t.derivative.size())));
+    check_status(PyList_Append(list.get(), triple.get()));
+  }
+  return list;
+}
+
 namespace {
 
 Ref contents_impl(PyObject* const* args, Py_ssize_t nargs) {
@@ -20,22 +38,8 @@ Ref contents_impl(PyObject* const* args, Py_ssize_t nargs) {
   }
   PlannedRead read;
   open_source(args[0], read);
-  const ByteSource& source = read.source();
-  Cursor cursor(source);
-  Result<bool> opus = is_opus(cursor);
-  if (restore_source_error(source)) throw PyErrAlreadySet{};
-  if (!unwrap(std::move(opus))) throw CoreFailure{Error::value("Can't process a non-Opus file")};
-  Result<Directory> directory = read_directory(cursor);
-  if (restore_source_error(source)) throw PyErrAlreadySet{};
-  const Directory listed = unwrap(std::move(directory));
+  Ref list = contents_of(read.source());
   read.close();
-  Ref list = Ref::check(PyList_New(0));
-  for (const BlockTriple& t : list_contents(listed)) {
-    Ref triple = Ref::check(Py_BuildValue("(s#s#s#)", t.type.data(), static_cast<Py_ssize_t>(t.type.size()),
-                                          t.dimensions.data(), static_cast<Py_ssize_t>(t.dimensions.size()),
-                                          t.derivative.data(), static_cast<Py_ssize_t>(t.derivative.size())));
-    check_status(PyList_Append(list.get(), triple.get()));
-  }
   return list;
 }
 

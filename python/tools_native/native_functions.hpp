@@ -2,7 +2,9 @@
 // lists them, with their documentation, is in native_functions.cpp.
 #pragma once
 
+#include "io/byte_source.hpp"
 #include "py/python_api.hpp"
+#include "py/ref.hpp"
 
 namespace kestrel::py {
 
@@ -20,6 +22,11 @@ PyObject* native_directory(PyObject* self, PyObject* const* args, Py_ssize_t nar
 
 // contents(source) -> list of block triples (contents_function.cpp).
 PyObject* native_contents(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
+// The listing of an opened source, with listContents' errors (contents_function.cpp).
+Ref contents_of(const ByteSource& source);
+
+// describe(source, block) -> (listing, block, parameters) (describe_function.cpp).
+PyObject* native_describe(PyObject* self, PyObject* args, PyObject* kwargs);
 
 // The module's method table, ending in a sentinel.
 PyMethodDef* native_methods();

@@ -53,6 +53,8 @@ void open_source(PyObject* source, PlannedRead& read);
 // its steps. Errors found before anything can be read are raised as
 // getOpusData raises them.
 void plan_read(PyObject* source, PyObject* block, const PlanOptions& options, PlannedRead& out);
+// The same, over out's source already opened (from source) when `opened`.
+void plan_source(PyObject* source, PyObject* block, const PlanOptions& options, PlannedRead& out, bool opened);
 
 // The times of the rows of a series or multi-region plan: one float64 per
 // stacked row, NaN from where the read stops on. Reads each record's time.
