@@ -3,23 +3,27 @@
 #pragma once
 
 #include "py/python_api.hpp"
+#include "py/ref.hpp"
 
 namespace kestrel::py {
 
-// plan(path, block, times=True) -> dict (plan_function.cpp).
-PyObject* native_plan(PyObject* self, PyObject* args, PyObject* kwargs);
-// read_window(path, block, window, out, identity=None) -> None (read_window_function.cpp).
-PyObject* native_read_window(PyObject* self, PyObject* args, PyObject* kwargs);
-// read_times(path, block, identity=None) (read_times_function.cpp).
-PyObject* native_read_times(PyObject* self, PyObject* args, PyObject* kwargs);
-// parameters(path, block) -> dict (parameters_function.cpp).
-PyObject* native_parameters(PyObject* self, PyObject* args, PyObject* kwargs);
+// Each raises by throwing (PyErrAlreadySet, CoreFailure); the method table
+// turns that into the Python exception.
 
-// directory(path) -> list of (role, block or None, offset, bytes) (directory_function.cpp).
-PyObject* native_directory(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
+// plan(source, block, times=True) -> dict (plan_function.cpp).
+Ref native_plan(PyObject* args, PyObject* kwargs);
+// read_window(source, block, window, out, identity=None) -> None (read_window_function.cpp).
+Ref native_read_window(PyObject* args, PyObject* kwargs);
+// read_times(source, block, identity=None) (read_times_function.cpp).
+Ref native_read_times(PyObject* args, PyObject* kwargs);
+// parameters(source, block) -> dict (parameters_function.cpp).
+Ref native_parameters(PyObject* args, PyObject* kwargs);
+
+// directory(source) -> list of (role, block or None, offset, bytes) (directory_function.cpp).
+Ref native_directory(PyObject* const* args, Py_ssize_t nargs);
 
 // contents(source) -> list of block triples (contents_function.cpp).
-PyObject* native_contents(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
+Ref native_contents(PyObject* const* args, Py_ssize_t nargs);
 
 // The module's method table, ending in a sentinel.
 PyMethodDef* native_methods();

@@ -15,7 +15,7 @@ from __future__ import annotations
 import dataclasses
 from collections.abc import Sequence
 from datetime import datetime, timezone
-from typing import Any
+from typing import TYPE_CHECKING, Any, Protocol
 
 import numpy as np
 from numpy.typing import NDArray
@@ -24,7 +24,22 @@ from kestrel_tools import model
 from kestrel_tools._layout import coordinate_values, plan_of_result, result_kind
 from kestrel_tools.byte_sources import source_name
 
+if TYPE_CHECKING:
+    from kestrel_tools.metadata import FileInfo
+
 Array = NDArray[Any]
+
+
+class CollectionData(Protocol):
+    """What the outputs of a Collection read of it: the shared x axis, one row
+    of spectra per file, the files and their FileInfo."""
+
+    x: Any
+    spectra: Any
+    files: list[str]
+
+    @property
+    def info(self) -> Sequence[FileInfo]: ...
 
 
 def is_collection(data: Any) -> bool:

@@ -21,31 +21,17 @@ by a reshape of the result's array, without a copy where pandas allows it.
 
 from __future__ import annotations
 
-from collections.abc import Sequence
-from typing import TYPE_CHECKING, Any, Literal, Protocol
+from typing import TYPE_CHECKING, Any, Literal
 
-from kestrel_tools._flat import FlatTable, flat_table
+from kestrel_tools._flat import CollectionData, FlatTable, flat_table
 from kestrel_tools._optional import require
 
 if TYPE_CHECKING:
     import pandas
 
-    from kestrel_tools.metadata import FileInfo
-
 __all__ = ["collection_frame", "to_pandas"]
 
 TableLayout = Literal["wide", "long"]
-
-
-class _Files(Protocol):
-    """What collection_frame needs of a Collection."""
-
-    x: Any
-    spectra: Any
-    files: list[str]
-
-    @property
-    def info(self) -> Sequence[FileInfo]: ...
 
 
 def frame_of(table: FlatTable, layout: TableLayout | None = None) -> pandas.DataFrame:
@@ -93,7 +79,7 @@ def to_pandas(result: Any, layout: TableLayout | None = None) -> pandas.DataFram
     return frame_of(flat_table(result), layout)
 
 
-def collection_frame(collection: _Files, layout: TableLayout | None = None) -> pandas.DataFrame:
+def collection_frame(collection: CollectionData, layout: TableLayout | None = None) -> pandas.DataFrame:
     """One row per file of a Collection: ``file``, ``block``, its FileInfo fields
     (FileInfo.as_dict() without the path), then one column per x value."""
     return frame_of(flat_table(collection), layout)

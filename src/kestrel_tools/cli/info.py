@@ -21,11 +21,12 @@ import kestrel
 from kestrel_tools._read_errors import READ_ERRORS
 from kestrel_tools.cli.describe import block_summary, plain, sparse_text, x_text
 from kestrel_tools.cli.grammar import Block
-from kestrel_tools.cli.inputs import gather, is_pattern
+from kestrel_tools.cli.inputs import gather
 from kestrel_tools.cli.messages import what_went_wrong
 from kestrel_tools.cli.outputs import Outputs, save_text
 from kestrel_tools.cli.session import Session, quiet_warnings
 from kestrel_tools.metadata import file_info, primary_block
+from kestrel_tools.sources import is_pattern
 
 # FileInfo fields shown as the file's key metadata.
 METADATA_FIELDS = ("sample_name", "sample_form", "operator", "instrument", "resolution", "scans", "x_unit", "y_kind")

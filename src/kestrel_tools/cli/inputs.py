@@ -10,19 +10,13 @@ no OPUS file in this folder"), the same in every subcommand.
 
 from __future__ import annotations
 
-import glob
 import os
 from collections.abc import Iterable
 
 import kestrel
 
 from kestrel_tools.cli.session import Session
-from kestrel_tools.sources import find_files
-
-
-def is_pattern(source: str) -> bool:
-    """A glob pattern that names no existing path (a file may hold a '*' in its name)."""
-    return glob.has_magic(source) and not os.path.lexists(source)
+from kestrel_tools.sources import find_files, is_pattern
 
 
 def _looks_opus(path: str) -> bool:

@@ -3,13 +3,11 @@
 from __future__ import annotations
 
 import os
-from collections.abc import Sequence
-from typing import TYPE_CHECKING, Any, Protocol
-
-import numpy as np
+from typing import TYPE_CHECKING, Any
 
 from kestrel_tools import model
 
+from kestrel_tools._flat import CollectionData, flat_table
 from kestrel_tools._layout import plan_of_result
 from kestrel_tools._optional import require
 from kestrel_tools.xarray_backend.labels import axis_attributes, labels_of
@@ -17,8 +15,6 @@ from kestrel_tools.xarray_backend.source import acquisition, file_path
 
 if TYPE_CHECKING:
     import xarray
-
-    from kestrel_tools.metadata import FileInfo
 
 
 def to_xarray(result: object, *, path: str | os.PathLike[str] | None = None) -> xarray.DataArray:
@@ -57,23 +53,10 @@ def to_xarray(result: object, *, path: str | os.PathLike[str] | None = None) -> 
     return array
 
 
-class _Files(Protocol):
-    """What collection_array needs of a Collection."""
-
-    x: Any
-    spectra: Any
-    files: list[str]
-
-    @property
-    def info(self) -> Sequence[FileInfo]: ...
-
-
-def collection_array(collection: _Files) -> xarray.DataArray:
+def collection_array(collection: CollectionData) -> xarray.DataArray:
     """A Collection as a DataArray of dims ("file", the spectral axis); the
     block and the FileInfo fields are coordinates along "file", typed and
     labelled as the data model says (times as datetime64 in UTC)."""
-    from kestrel_tools._flat import flat_table
-
     xr = require("xarray", "xarray")
     table = flat_table(collection)
     layout = table.layout
