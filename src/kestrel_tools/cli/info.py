@@ -69,9 +69,6 @@ def file_summary(path: str, only: Block | None = None, session: Session | None =
     if session is None:
         session = Session(argparse.Namespace())
     try:
-        if not kestrel.isOpusFile(path):
-            session.fail(path, "not an OPUS file")
-            return None
         listed = [(t[0], t[1], t[2]) for t in kestrel.listContents(path)]
         size = os.path.getsize(path)
     except READ_ERRORS as error:
@@ -84,12 +81,8 @@ def file_summary(path: str, only: Block | None = None, session: Session | None =
     said: set[str] = set()
     for entry in blocks:
         if "error" in entry:
-            failure = entry.pop("exception")
-            if entry["error"] in said:  # a cut that every block meets is said once
-                session.failures += 1
-            else:
-                said.add(entry["error"])
-                session.fail(path, failure, entry["block"])
+            session.fail_block(said, path, entry)
+            del entry["exception"]  # the summary is JSON
     summary: dict[str, Any] = {"file": os.path.abspath(path), "size": size}
     try:
         primary: Block | None = primary_block(path)
