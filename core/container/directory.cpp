@@ -63,4 +63,10 @@ Result<Directory> read_directory(Cursor& cursor) {
   return directory;
 }
 
+Result<Directory> read_opus_directory(Cursor& cursor) {
+  KESTREL_TRY(const bool opus, is_opus(cursor));
+  if (!opus) return Error::value("Can't process a non-Opus file");
+  return read_directory(cursor);
+}
+
 }  // namespace kestrel

@@ -27,4 +27,8 @@ Result<bool> is_opus(Cursor& cursor);
 // extension that the last entry of extended type 64 points to.
 Result<Directory> read_directory(Cursor& cursor);
 
+// The directory of an OPUS file: is_opus, then read_directory; a file without
+// the magic number is the value error "Can't process a non-Opus file".
+Result<Directory> read_opus_directory(Cursor& cursor);
+
 }  // namespace kestrel

@@ -44,9 +44,7 @@ BlockOffsets select_blocks(const Directory& directory, const Request& request) {
 }
 
 Result<OpenedBlock> open_block(Cursor& cursor, Request request) {
-  KESTREL_TRY(const bool opus, is_opus(cursor));
-  if (!opus) return Error::value("Can't process a non-Opus file");
-  KESTREL_TRY(const Directory directory, read_directory(cursor));
+  KESTREL_TRY(const Directory directory, read_opus_directory(cursor));
   OpenedBlock block;
   block.offsets = select_blocks(directory, request);
   if (block.offsets.data == -1 || block.offsets.params == -1) {

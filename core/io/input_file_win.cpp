@@ -1,21 +1,14 @@
 // Windows: _wopen and the file information of the descriptor's handle.
 #ifdef _WIN32
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <fcntl.h>
-#include <io.h>
-#include <windows.h>
 
 #include <cerrno>
 #include <string>
 
 #include "io/fd_source.hpp"
 #include "io/input_file.hpp"
+#include "io/windows_headers.hpp"
 
 namespace kestrel {
 

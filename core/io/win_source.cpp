@@ -1,26 +1,19 @@
 // Windows file access. The rest of the core reads through ByteSource only, so
-// this file and fd_source.cpp (POSIX) are the one place that knows the platform;
-// the build compiles one or the other.
+// core/io is the one place that knows the platform: this file and
+// input_file_win.cpp on Windows, fd_source.cpp and input_file_posix.cpp
+// elsewhere; the build compiles one pair or the other.
 #ifdef _WIN32
 
 #include "io/win_source.hpp"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <io.h>
-#include <windows.h>
-
 #include <algorithm>
-#include <optional>
 #include <cerrno>
+#include <optional>
 #include <vector>
 
 #include "io/fd_source.hpp"
 #include "io/memory_source.hpp"
+#include "io/windows_headers.hpp"
 
 namespace kestrel {
 

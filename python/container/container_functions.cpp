@@ -1,9 +1,9 @@
 // isOpusFile, listContents and decode_string.
-#include "container/contents.hpp"
 #include "container/directory.hpp"
 #include "io/cursor.hpp"
 #include "module/public_functions.hpp"
 #include "py/errors.hpp"
+#include "py/listing.hpp"
 #include "py/opened_file.hpp"
 
 namespace kestrel::py {
@@ -18,23 +18,12 @@ Ref is_opus_file_impl(std::span<PyObject* const> args) {
   return Ref::borrow(opus ? Py_True : Py_False);
 }
 
-Ref triple_to_tuple(const BlockTriple& t) {
-  return Ref::check(Py_BuildValue("(s#s#s#)", t.type.data(), static_cast<Py_ssize_t>(t.type.size()),
-                                  t.dimensions.data(), static_cast<Py_ssize_t>(t.dimensions.size()),
-                                  t.derivative.data(), static_cast<Py_ssize_t>(t.derivative.size())));
-}
-
 Ref list_contents_impl(std::span<PyObject* const> args) {
   OpenedFile file(args[0]);
   Cursor cursor(file.source());
-  if (!unwrap(is_opus(cursor))) throw CoreFailure{Error::value("Can't process a non-Opus file")};
-  const Directory directory = unwrap(read_directory(cursor));
+  const Directory directory = unwrap(read_opus_directory(cursor));
   file.close();
-  Ref list = Ref::check(PyList_New(0));
-  for (const BlockTriple& triple : list_contents(directory)) {
-    check_status(PyList_Append(list.get(), triple_to_tuple(triple).get()));
-  }
-  return list;
+  return listing_of(directory);
 }
 
 // Tries each encoding in turn through the object's own decode(), so any

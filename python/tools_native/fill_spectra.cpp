@@ -114,10 +114,7 @@ void fill_one(FileJob& job, const std::vector<BlockTriple>& blocks, const Ranks&
 
   std::size_t chosen = 0;
   if (automatic) {
-    auto opus = is_opus(cursor);
-    if (!opus) return fail(std::move(opus).error());
-    if (!opus.value()) return fail(Error::value("Can't process a non-Opus file"));
-    auto directory = read_directory(cursor);
+    auto directory = read_opus_directory(cursor);
     if (!directory) return fail(std::move(directory).error());
     chosen = blocks.size();
     for (const BlockTriple& t : list_contents(directory.value())) {

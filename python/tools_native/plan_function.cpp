@@ -3,11 +3,11 @@
 #include <vector>
 
 #include "py/arrays.hpp"
-#include "py/entry.hpp"
 #include "py/errors.hpp"
 #include "py/numpy_api.hpp"
 #include "py/plan_steps.hpp"
 #include "py/values.hpp"
+#include "tools_native/arguments.hpp"
 #include "tools_native/native_functions.hpp"
 #include "tools_native/planned_read.hpp"
 
@@ -108,16 +108,15 @@ Ref storage_of(const PlannedRead& read) {
   return d.release();
 }
 
-Ref plan_impl(PyObject* args, PyObject* kwargs) {
-  static const char* names[] = {"source", "block", "times", nullptr};
-  PyObject* source = nullptr;
-  PyObject* block = nullptr;
+}  // namespace
+
+Ref native_plan(PyObject* args, PyObject* kwargs) {
+  static const char* const names[] = {"source", "block", "times", nullptr};
+  BlockArguments call;
   int times = 1;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|p:plan", const_cast<char**>(names), &source, &block, &times)) {
-    throw PyErrAlreadySet{};
-  }
+  call.parse(args, kwargs, "OO|p:plan", names, &times);
   PlannedRead read;
-  plan_read(source, block, PlanOptions{}, read);
+  call.plan({}, read);
   const BlockPlan& plan = *read.plan;
   Dict d;
   d.set("kind", Ref::check(PyUnicode_FromString(kind_name(plan.kind))))
@@ -157,12 +156,6 @@ Ref plan_impl(PyObject* args, PyObject* kwargs) {
   Ref result = d.release();
   read.close();
   return result;
-}
-
-}  // namespace
-
-PyObject* native_plan(PyObject*, PyObject* args, PyObject* kwargs) {
-  return call_guarded([&] { return plan_impl(args, kwargs); });
 }
 
 }  // namespace kestrel::py

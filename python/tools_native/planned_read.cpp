@@ -4,6 +4,7 @@
 
 #include "base/limits.hpp"
 #include "extract/request.hpp"
+#include "io/cursor.hpp"
 #include "py/arrays.hpp"
 #include "py/errors.hpp"
 #include "py/numpy_api.hpp"
@@ -149,6 +150,21 @@ void open_source(PyObject* source, PlannedRead& read) {
   } else {
     read.object = object_source(source);
   }
+}
+
+Directory directory_of(const PlannedRead& read) {
+  Cursor cursor(read.source());
+  Result<Directory> directory = read_opus_directory(cursor);
+  if (restore_source_error(read.source())) throw PyErrAlreadySet{};
+  return unwrap(std::move(directory));
+}
+
+Directory directory_of(PyObject* source) {
+  PlannedRead read;
+  open_source(source, read);
+  Directory listed = directory_of(read);
+  read.close();
+  return listed;
 }
 
 void plan_read(PyObject* source, PyObject* block, const PlanOptions& options, PlannedRead& out) {

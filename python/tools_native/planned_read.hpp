@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 
+#include "container/directory.hpp"
 #include "extract/block_plan.hpp"
 #include "io/input_file.hpp"
 #include "py/opened_file.hpp"
@@ -44,6 +45,13 @@ struct PlannedRead {
 // Opens source, a path or any other object (object_source.hpp), into read.file
 // or read.object.
 void open_source(PyObject* source, PlannedRead& read);
+
+// The block directory of source (as open_source opens it; a file opened here is
+// closed again). A source that is not an OPUS file raises ValueError "Can't
+// process a non-Opus file"; a file object's failed read raises its own error.
+Directory directory_of(PyObject* source);
+// The same, of a source already opened (left open).
+Directory directory_of(const PlannedRead& read);
 
 // Opens source (a path as open(path, "rb") would), checks block (a sequence
 // of three str, upper-cased as getOpusData does), checks that the file is the

@@ -1,28 +1,18 @@
 // read_times(path, block, identity=None): the per-record times that
 // plan(path, block, times=False) leaves out.
-#include "py/entry.hpp"
 #include "py/errors.hpp"
+#include "tools_native/arguments.hpp"
 #include "tools_native/native_functions.hpp"
 #include "tools_native/planned_read.hpp"
 
 namespace kestrel::py {
 
-namespace {
-
-Ref read_times_impl(PyObject* args, PyObject* kwargs) {
-  static const char* names[] = {"source", "block", "identity", nullptr};
-  PyObject* path = nullptr;
-  PyObject* block = nullptr;
-  PyObject* identity = Py_None;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|O:read_times", const_cast<char**>(names), &path, &block,
-                                   &identity)) {
-    throw PyErrAlreadySet{};
-  }
-  PlanOptions options;
-  options.coordinates = false;
-  options.expected = identity_from_object(identity);
+Ref native_read_times(PyObject* args, PyObject* kwargs) {
+  static const char* const names[] = {"source", "block", "identity", nullptr};
+  BlockArguments call;
+  call.parse(args, kwargs, "OO|O:read_times", names, &call.identity);
   PlannedRead read;
-  plan_read(path, block, options, read);
+  call.plan({.coordinates = false}, read);
   const BlockPlan& plan = *read.plan;
   Ref result = Ref::borrow(Py_None);
   if (plan.kind == BlockKind::series) {
@@ -39,12 +29,6 @@ Ref read_times_impl(PyObject* args, PyObject* kwargs) {
   }
   read.close();
   return result;
-}
-
-}  // namespace
-
-PyObject* native_read_times(PyObject*, PyObject* args, PyObject* kwargs) {
-  return call_guarded([&] { return read_times_impl(args, kwargs); });
 }
 
 }  // namespace kestrel::py

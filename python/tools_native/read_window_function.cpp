@@ -2,10 +2,10 @@
 // into the caller's float32 array, without the GIL.
 #include <vector>
 
-#include "py/entry.hpp"
 #include "py/errors.hpp"
 #include "py/numpy_api.hpp"
 #include "py/plan_steps.hpp"
+#include "tools_native/arguments.hpp"
 #include "tools_native/native_functions.hpp"
 #include "tools_native/planned_read.hpp"
 
@@ -32,20 +32,14 @@ AxisRange axis_range(PyObject* item) {
   return {as_index(PySequence_Fast_GET_ITEM(pair.get(), 0)), as_index(PySequence_Fast_GET_ITEM(pair.get(), 1))};
 }
 
-Ref read_window_impl(PyObject* args, PyObject* kwargs) {
-  static const char* names[] = {"source", "block", "window", "out", "identity", nullptr};
-  PyObject* source = nullptr;
-  PyObject* block = nullptr;
+}  // namespace
+
+Ref native_read_window(PyObject* args, PyObject* kwargs) {
+  static const char* const names[] = {"source", "block", "window", "out", "identity", nullptr};
+  BlockArguments call;
   PyObject* window_arg = nullptr;
   PyObject* out = nullptr;
-  PyObject* identity = Py_None;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOO|O:read_window", const_cast<char**>(names), &source, &block,
-                                   &window_arg, &out, &identity)) {
-    throw PyErrAlreadySet{};
-  }
-  PlanOptions options;
-  options.coordinates = false;
-  options.expected = identity_from_object(identity);
+  call.parse(args, kwargs, "OOOO|O:read_window", names, &window_arg, &out, &call.identity);
   if (!PyArray_Check(out)) refuse(PyExc_TypeError, "out must be a numpy array");
   auto* array = reinterpret_cast<PyArrayObject*>(out);
   if (PyArray_TYPE(array) != NPY_FLOAT32 || !PyArray_IS_C_CONTIGUOUS(array) || !PyArray_ISWRITEABLE(array) ||
@@ -54,7 +48,7 @@ Ref read_window_impl(PyObject* args, PyObject* kwargs) {
   }
 
   PlannedRead read;
-  plan_read(source, block, options, read);
+  call.plan({.coordinates = false}, read);
   const BlockPlan& plan = *read.plan;
 
   Ref entries = Ref::check(PySequence_Fast(window_arg, "window must be a sequence with one entry per axis"));
@@ -96,12 +90,6 @@ Ref read_window_impl(PyObject* args, PyObject* kwargs) {
   read.fill(w, {static_cast<float*>(PyArray_DATA(array)), false, nullptr});
   read.close();
   return Ref::borrow(Py_None);
-}
-
-}  // namespace
-
-PyObject* native_read_window(PyObject*, PyObject* args, PyObject* kwargs) {
-  return call_guarded([&] { return read_window_impl(args, kwargs); });
 }
 
 }  // namespace kestrel::py

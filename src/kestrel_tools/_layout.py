@@ -26,10 +26,13 @@ from kestrel_tools import model
 
 Kind = Literal["spectrum", "image_map", "trace_map", "series", "trace_series", "multi_region", "multi_region_trace"]
 
-# Kinds whose main array stacks the rows of every region; their first axis may
-# be read through a list of row numbers instead of a range.
-MULTI_REGION_KINDS: frozenset[str] = frozenset({"multi_region", "multi_region_trace"})
-TRACE_KINDS: frozenset[str] = frozenset({"trace_map", "trace_series", "multi_region_trace"})
+# Groups of kinds, as the data model lays them out. Maps run along a y, x grid;
+# the main array of a multi-region kind stacks the rows of every region (its
+# first axis may be read through a list of row numbers instead of a range);
+# trace kinds run along named traces.
+MAP_KINDS: frozenset[str] = frozenset(k for k, s in model.KINDS.items() if {"y", "x"} <= set(s.dims))
+MULTI_REGION_KINDS: frozenset[str] = frozenset(k for k, s in model.KINDS.items() if "point" in s.dims)
+TRACE_KINDS: frozenset[str] = frozenset(k for k, s in model.KINDS.items() if s.along == model.TRACE)
 
 
 # Result class of kestrel -> the kind of block it holds.
@@ -100,7 +103,7 @@ def plan_of_result(result: object) -> tuple[Plan, NDArray[np.float32]]:
     else:
         data, regions = _stack_regions(r.regions, len(r.x) if kind == "multi_region" else len(r.labels))
     plan: Plan = {"kind": kind, "shape": data.shape, "dtype": "float32", "x": r.x, "parameters": r.parameters}
-    if kind in ("image_map", "trace_map"):
+    if kind in MAP_KINDS:
         plan["mapX"], plan["mapY"] = r.mapX, r.mapY
     if kind == "series":
         plan["z"] = r.z

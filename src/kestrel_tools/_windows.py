@@ -19,8 +19,10 @@ than its chunks need.
 
 from __future__ import annotations
 
+import contextlib
 import threading
-from collections.abc import Sequence
+from collections.abc import Iterator, Sequence
+from typing import Any
 
 import numpy as np
 from numpy.typing import NDArray
@@ -60,12 +62,8 @@ def read_times(path: Source, block: Block, identity: Identity | None = None,
     axis, a list of each region's start times (None for traces), or None.
     With `identity`, a file that is no longer the one planned is refused as
     `read_window` refuses it."""
-    local = local_path(path)
-    if identity is None or local is None:
-        with opened(path, storage_options) as native:
-            times: object = _native.read_times(native, block)
-        return times
-    times = _native.read_times(local, block, identity=tuple(identity))
+    with _checked(path, identity, storage_options) as (native, check):
+        times: object = _native.read_times(native, block, **check)
     return times
 
 
@@ -84,12 +82,21 @@ def read_window(path: Source, block: Block, window: Window, out: NDArray[np.floa
         _stats["windows"] += 1
         _stats["bytes"] += out.nbytes
     parts = [w if isinstance(w, np.ndarray) else tuple(w) for w in window]
+    with _checked(path, identity, storage_options) as (native, check):
+        _native.read_window(native, block, parts, out, **check)
+
+
+@contextlib.contextmanager
+def _checked(path: Source, identity: Identity | None,
+             storage_options: StorageOptions) -> Iterator[tuple[Any, dict[str, Any]]]:
+    """What a native read is handed: the source, and the identity its file must
+    still have (a local file given one), as keyword arguments."""
     local = local_path(path)
     if identity is None or local is None:
         with opened(path, storage_options) as native:
-            _native.read_window(native, block, parts, out)
-        return
-    _native.read_window(local, block, parts, out, identity=tuple(identity))
+            yield native, {}
+    else:
+        yield local, {"identity": tuple(identity)}
 
 
 def read_stats() -> dict[str, int]:

@@ -17,7 +17,7 @@ from typing import Any
 import numpy as np
 
 from kestrel_tools import model
-from kestrel_tools._layout import result_kind
+from kestrel_tools._layout import MAP_KINDS, result_kind
 from kestrel_tools._optional import require
 
 FIGURE_SIZE = (7.5, 4.8)  # inches
@@ -93,7 +93,7 @@ def plot_result(result: Any, *, at: float | None = None, band: tuple[float, floa
         axes.set_ylabel(axis_title(layout.coords["time"]))
         figure.colorbar(mesh, ax=axes, label=value)
         subtitle = f"{len(z)} spectra"
-    elif kind in ("image_map", "trace_map"):
+    elif kind in MAP_KINDS:
         if kind == "image_map":
             values, what = _spectral_slice(result.spectra, result.x, at, band, layout)
             what = f"{value}, {what}"

@@ -38,7 +38,7 @@ import numpy as np
 from numpy.typing import NDArray
 
 from kestrel_tools import _native
-from kestrel_tools._layout import Plan, normalise_plan
+from kestrel_tools._layout import MAP_KINDS, Plan, normalise_plan
 from kestrel_tools._read_errors import READ_ERRORS
 from kestrel_tools.byte_sources import Source, StorageOptions, is_url, naming_source, opened, source_name
 from kestrel_tools.xarray_backend.labels import Coordinate, labels_of
@@ -206,7 +206,7 @@ def _layout(plan: Plan, storage: Mapping[str, Any],
         _check_inside(offsets, 4 * npt, storage)
         keys = ["0"] if npt else []
         return dims, shape, (max(npt, 1),), (keys, offsets[: len(keys)], np.full(len(keys), 4 * npt, np.int64))
-    if kind in ("image_map", "trace_map"):
+    if kind in MAP_KINDS:
         ny, nx, depth = shape
         layout = plan.get("layout")
         if layout in ("transposed", "traces"):

@@ -26,7 +26,7 @@ from kestrel_tools.byte_sources import is_url
 
 PathArg = str | os.PathLike[str]
 
-__all__ = ["Found", "PathArg", "expand_sources", "find_files", "readable_copy"]
+__all__ = ["Found", "PathArg", "expand_sources", "find_files", "is_pattern", "readable_copy"]
 
 
 class Found(NamedTuple):
@@ -42,6 +42,11 @@ def _is_file_name(name: str) -> bool:
     # so is most likely a file someone replaced: say that it was passed over.
     stem, dot, digits = name.rpartition(".")
     return bool(stem and dot and digits.isascii() and digits.isdigit())
+
+
+def is_pattern(source: str) -> bool:
+    """A glob pattern that names no existing path (a file may hold a '*' in its name)."""
+    return glob.has_magic(source) and not os.path.lexists(source)
 
 
 def _folder(folder: str, recursive: bool) -> Found:
@@ -70,7 +75,7 @@ def _one_source(source: PathArg, recursive: bool) -> Found:
         return Found([text], [])
     if os.path.isdir(text):
         return _folder(text, recursive)
-    if glob.has_magic(text) and not os.path.lexists(text):
+    if is_pattern(text):
         found = Found([], [])
         for path in sorted(glob.glob(text, recursive=recursive)):
             (found.paths if os.path.isfile(path) else found.passed_over).append(path)

@@ -13,20 +13,12 @@ from kind_files import image_map_file
 if os.environ.get("KESTREL_SANITIZED"):
     pytest.skip("worker processes would each need the sanitizer runtime preloaded", allow_module_level=True)
 xr = pytest.importorskip("xarray")
-distributed = pytest.importorskip("distributed")
+pytest.importorskip("distributed")
 pytest.importorskip("dask.array")
 
 from kestrel_tools import _windows, open_dataset  # noqa: E402
 
 BLOCK = ("AB", "3D", "NONE")
-
-
-@pytest.fixture(scope="module")
-def client():
-    with distributed.LocalCluster(n_workers=2, processes=True, threads_per_worker=1, host="127.0.0.1",
-                                  dashboard_address=None, worker_dashboard_address=None) as cluster:
-        with distributed.Client(cluster) as c:
-            yield c
 
 
 def worker_bytes(client):

@@ -9,12 +9,11 @@ import pytest
 
 import kestrel
 from kind_files import image_map_file
-import servers
 
 if os.environ.get("KESTREL_SANITIZED"):
     pytest.skip("worker processes would each need the sanitizer runtime preloaded", allow_module_level=True)
 xr = pytest.importorskip("xarray")
-distributed = pytest.importorskip("distributed")
+pytest.importorskip("distributed")
 pytest.importorskip("dask.array")
 pytest.importorskip("fsspec")
 pytest.importorskip("aiohttp")
@@ -27,22 +26,9 @@ BLOCK = ("AB", "3D", "NONE")
 
 
 @pytest.fixture(scope="module")
-def served_map(tmp_path_factory):
-    if servers.nginx_binary() is None:
-        pytest.skip("nginx is not installed (scripts/setup.sh installs it)")
-    root = tmp_path_factory.mktemp("www")
-    (root / "map.0").write_bytes(image_map_file(npy=12, npx=10, npt=64)[0])
-    server = servers.start_nginx(root, tmp_path_factory.mktemp("nginx"))
-    yield server, f"{server.base}/map.0", str(root / "map.0")
-    server.stop()
-
-
-@pytest.fixture(scope="module")
-def client():
-    with distributed.LocalCluster(n_workers=2, processes=True, threads_per_worker=1, host="127.0.0.1",
-                                  dashboard_address=None, worker_dashboard_address=None) as cluster:
-        with distributed.Client(cluster) as c:
-            yield c
+def served_map(served):
+    (served.root / "map.0").write_bytes(image_map_file(npy=12, npx=10, npt=64)[0])
+    return served, f"{served.base}/map.0", str(served.root / "map.0")
 
 
 @pytest.mark.parametrize("route", ["open_dataset", "references"])

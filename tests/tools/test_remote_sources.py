@@ -23,17 +23,6 @@ BLOCK = ("AB", "3D", "NONE")
 
 
 @pytest.fixture(scope="module")
-def served(tmp_path_factory):
-    """nginx on 127.0.0.1 serving a temporary folder, stopped after the module."""
-    if servers.nginx_binary() is None:
-        pytest.skip("nginx is not installed (scripts/setup.sh installs it)")
-    root = tmp_path_factory.mktemp("www")
-    server = servers.start_nginx(root, tmp_path_factory.mktemp("nginx"))
-    yield server
-    server.stop()
-
-
-@pytest.fixture(scope="module")
 def s3(tmp_path_factory):
     """moto's S3 server on 127.0.0.1 with a bucket, and the storage options that reach it."""
     pytest.importorskip("s3fs")

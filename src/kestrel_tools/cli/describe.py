@@ -22,6 +22,7 @@ import numpy as np
 import kestrel
 
 from kestrel_tools import _windows, model
+from kestrel_tools._layout import MAP_KINDS, MULTI_REGION_KINDS, TRACE_KINDS
 from kestrel_tools._read_errors import READ_ERRORS
 from kestrel_tools.cli.messages import what_went_wrong
 
@@ -29,10 +30,6 @@ Block = tuple[str, str, str]
 
 # Parameters worth a glance in the listing of a spectrum, shown with their readable names.
 KEY_PARAMETERS = ("SNM", "INS", "RES", "NSS", "APF", "DAT", "TIM")
-
-MAP_KINDS = ("image_map", "trace_map")
-REGION_KINDS = ("multi_region", "multi_region_trace")
-TRACE_KINDS = ("trace_map", "trace_series", "multi_region_trace")
 
 
 def block_summary(path: str, block: Block) -> dict[str, Any]:
@@ -71,7 +68,7 @@ def block_summary(path: str, block: Block) -> dict[str, Any]:
         entry["z"] = {**_span(plan["z"]), "points": len(plan["z"]), "unit": z.unit}
     if kind in TRACE_KINDS:
         entry["labels"] = [str(label) for label in plan["labels"]]
-    if kind in REGION_KINDS:
+    if kind in MULTI_REGION_KINDS:
         entry["regions"] = [{"title": str(r["title"]), "points": int(r["stop"] - r["start"]),
                              "x": _span(r["mapX"]), "y": _span(r["mapY"])} for r in plan["regions"]]
     if kind == "spectrum":

@@ -21,11 +21,12 @@ import kestrel
 from kestrel_tools._read_errors import READ_ERRORS
 from kestrel_tools.cli.describe import block_summary, plain, sparse_text, x_text
 from kestrel_tools.cli.grammar import Block
-from kestrel_tools.cli.inputs import gather, is_pattern
+from kestrel_tools.cli.inputs import gather
 from kestrel_tools.cli.messages import what_went_wrong
 from kestrel_tools.cli.outputs import Outputs, save_text
 from kestrel_tools.cli.session import Session, quiet_warnings
 from kestrel_tools.metadata import file_info, primary_block
+from kestrel_tools.sources import is_pattern
 
 # FileInfo fields shown as the file's key metadata.
 METADATA_FIELDS = ("sample_name", "sample_form", "operator", "instrument", "resolution", "scans", "x_unit", "y_kind")
@@ -68,9 +69,6 @@ def file_summary(path: str, only: Block | None = None, session: Session | None =
     if session is None:
         session = Session(argparse.Namespace())
     try:
-        if not kestrel.isOpusFile(path):
-            session.fail(path, "not an OPUS file")
-            return None
         listed = [(t[0], t[1], t[2]) for t in kestrel.listContents(path)]
         size = os.path.getsize(path)
     except READ_ERRORS as error:
@@ -83,12 +81,8 @@ def file_summary(path: str, only: Block | None = None, session: Session | None =
     said: set[str] = set()
     for entry in blocks:
         if "error" in entry:
-            failure = entry.pop("exception")
-            if entry["error"] in said:  # a cut that every block meets is said once
-                session.failures += 1
-            else:
-                said.add(entry["error"])
-                session.fail(path, failure, entry["block"])
+            session.fail_block(said, path, entry)
+            del entry["exception"]  # the summary is JSON
     summary: dict[str, Any] = {"file": os.path.abspath(path), "size": size}
     try:
         primary: Block | None = primary_block(path)

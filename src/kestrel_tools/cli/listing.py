@@ -61,10 +61,7 @@ def run(args: argparse.Namespace) -> int:
 def list_file(session: Session, path: str) -> bool:
     """The file's blocks, one line each; False when the file itself cannot be read."""
     try:
-        if not kestrel.isOpusFile(path):
-            session.fail(path, "not an OPUS file")
-            return False
-        blocks = kestrel.listContents(path)
+        blocks = kestrel.listContents(path)  # a file that is not OPUS fails here, worded as such
     except READ_ERRORS as error:
         session.fail(path, error)
         return False
@@ -75,11 +72,7 @@ def list_file(session: Session, path: str) -> bool:
         name = f"  {block[0]:<10} {block[1]}  {block[2]:<5}"
         if "error" in entry:
             session.say(f"{name} not readable: {entry['error']}")
-            if entry["error"] in said:  # a cut that every block meets is said once
-                session.failures += 1
-            else:
-                said.add(entry["error"])
-                session.fail(path, entry["exception"], block)
+            session.fail_block(said, path, entry)
         else:
             session.say(f"{name} {describe_line(entry)}")
     return True

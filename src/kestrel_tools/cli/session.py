@@ -13,6 +13,7 @@ import contextlib
 import sys
 import warnings
 from collections.abc import Iterator, Sequence
+from typing import Any
 
 from kestrel_tools.cli.grammar import FAILED, OK
 from kestrel_tools.cli.messages import report
@@ -37,6 +38,16 @@ class Session:
         report(path, error, block, verbose=self.verbose)
         if count:
             self.failures += 1
+
+    def fail_block(self, said: set[str], path: object, entry: dict[str, Any]) -> None:
+        """A block that could not be read (a block summary with "error" and "exception"):
+        said as `fail` says it unless the same words were said for this file already, in
+        `said` (a cut that every block meets is said once); counted either way."""
+        if entry["error"] in said:
+            self.failures += 1
+            return
+        said.add(entry["error"])
+        self.fail(path, entry["exception"], entry["block"])
 
     def say(self, text: str) -> None:
         """A line of the command's output: on standard output (none under --quiet), or kept for --out."""

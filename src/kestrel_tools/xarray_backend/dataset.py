@@ -9,11 +9,11 @@ from typing import TYPE_CHECKING, Any
 from kestrel_tools import _windows, model
 from kestrel_tools._layout import Plan
 from kestrel_tools._optional import require
-from kestrel_tools.byte_sources import Source, StorageOptions, is_url, source_name, whole_bytes
+from kestrel_tools.byte_sources import Source, StorageOptions, is_url, naming_source, source_name, whole_bytes
 from kestrel_tools.sources import is_stream
 from kestrel_tools.xarray_backend.chunking import preferred_chunks
 from kestrel_tools.xarray_backend.labels import axis_attributes, labels_of
-from kestrel_tools.xarray_backend.source import Block, acquisition, naming_file, resolve_block, source_of
+from kestrel_tools.xarray_backend.source import Block, acquisition, resolve_block, source_of
 
 if TYPE_CHECKING:
     import xarray
@@ -115,9 +115,9 @@ def lazy_dataset(path: Source, block: str | Sequence[str] = "auto",
 
     source = whole_bytes(source_of(path))
     name = source_name(source)
-    with naming_file(source):
+    with naming_source(source):
         triple = resolve_block(source, block, storage_options)
-    with naming_file(source, triple):
+    with naming_source(source, triple):
         plan = _windows.plan(source, triple, storage_options, times=False)
         acquired = acquisition(plan["parameters"])
     identity = plan.get("identity")

@@ -21,8 +21,8 @@ from xarray.core import indexing
 
 from kestrel_tools import _windows
 from kestrel_tools._layout import MULTI_REGION_KINDS
-from kestrel_tools.byte_sources import Source, StorageOptions, source_name
-from kestrel_tools.xarray_backend.source import Block, naming_file
+from kestrel_tools.byte_sources import Source, StorageOptions, naming_source, source_name
+from kestrel_tools.xarray_backend.source import Block
 from kestrel_tools.xarray_backend.windowing import pick, window_of
 
 
@@ -48,7 +48,7 @@ class KestrelBackendArray(BackendArray):
         out = np.empty(sizes, dtype=np.float32)
         # An empty window is read too: a block whose main array is empty may
         # still be one that the file cannot give (its read fails past its end).
-        with naming_file(self.path, self.block):
+        with naming_source(self.path, self.block):
             _windows.read_window(self.path, self.block, window, out, self.identity, self.storage_options)
         return pick(out, then)
 
@@ -74,7 +74,7 @@ class KestrelTimesArray(BackendArray):
         return indexing.explicit_indexing_adapter(key, self.shape, indexing.IndexingSupport.BASIC, self._read)
 
     def _read(self, key: tuple[Any, ...]) -> NDArray[np.float64]:
-        with naming_file(self.path, self.block):
+        with naming_source(self.path, self.block):
             times = _windows.read_times(self.path, self.block, self.identity, self.storage_options)
         if isinstance(times, list):  # one array per region
             parts = [np.asarray(t, dtype=np.float64) for t in times if t is not None]

@@ -1,6 +1,6 @@
 """The file and block a labelled array comes from: the path as kestrel takes
-it, the block chosen by "auto", the acquisition time, and errors that name
-the file.
+it, the block chosen by "auto" and the acquisition time (errors are named by
+byte_sources.naming_source).
 
 >>> from kestrel_tools import DEMO_FILE
 >>> resolve_block(file_path(DEMO_FILE), "auto")
@@ -9,9 +9,8 @@ the file.
 
 from __future__ import annotations
 
-import contextlib
 import os
-from collections.abc import Iterator, Mapping, Sequence
+from collections.abc import Mapping, Sequence
 from typing import Any
 
 from kestrel_tools import metadata
@@ -57,17 +56,3 @@ def acquisition(parameters: Mapping[str, Any]) -> dict[str, str]:
     if acquired is None or source is None:
         return {}
     return {"acquired": acquired.isoformat(), "acquired_from": source}
-
-
-@contextlib.contextmanager
-def naming_file(path: Source, block: Block | None = None) -> Iterator[None]:
-    """Adds the file and block to the notes of an exception passing through, so a
-    failure at compute time (perhaps on another machine) says what it was reading."""
-    try:
-        yield
-    except Exception as error:
-        path = source_name(path)
-        note = f"while reading {path}" if block is None else f"while reading block {block} of {path}"
-        if note not in getattr(error, "__notes__", ()):
-            error.add_note(note)
-        raise
