@@ -37,16 +37,20 @@ echo
 echo "demo: a folder of six spectra taken while the film cures, read into one table"
 python scripts/make_demo.py --folder "$out/curing" >/dev/null
 run kestrel collect "$out/curing" --out "$out/curing.csv" --no-progress
-printf '\n$ # the table: a row per file, a column per wavenumber; here the column nearest 2920 cm-1\n'
+printf '\n$ # the table: a row per file (its path, block and metadata first), a column per wavenumber; here the column nearest 2920 cm-1\n'
 python - "$out/curing.csv" <<'PY'
-import csv, sys
+import csv, os, sys
+from kestrel_tools import model
+# A collection's table starts with its key columns (file, block, the metadata); the x values follow.
+keys = len(model.KINDS["collection"].wide_keys)
 with open(sys.argv[1], newline="") as table:
     header, *rows = csv.reader(table)
-x = [float(v) for v in header[1:]]
-i = min(range(len(x)), key=lambda k: abs(x[k] - 2920.0))
-print(f"{header[0]:<34} absorbance at {x[i]:.1f} cm-1")
+x = [float(v) for v in header[keys:]]
+i = keys + min(range(len(x)), key=lambda k: abs(x[k] - 2920.0))
+acquired = header.index("acquired")
+print(f"{'file':<16} {'acquired (UTC)':<22} absorbance at {float(header[i]):.1f} cm-1")
 for row in rows:
-    print(f"{row[0]:<34} {float(row[i + 1]):.3f}")
+    print(f"{os.path.basename(row[0]):<16} {row[acquired]:<22} {float(row[i]):.3f}")
 PY
 echo
 echo "demo: done in $((SECONDS - start)) s; the picture and the table are in $out/"

@@ -51,12 +51,11 @@ Result<OpenedBlock> open_block(Cursor& cursor, Request request) {
     return Error::value("No data block exists in the file for: " + request.type + " " + request.dimensions + " " +
                         request.deriv);
   }
-  KESTREL_TRY(block.parameters, read_param_block(cursor, block.offsets.params));
+  // Later blocks update the data block's parameters: read straight into them.
   const BlockOffsets& o = block.offsets;
-  for (const std::int64_t offset : {o.acquisition, o.instrument, o.optics, o.sample, o.ft}) {
+  for (const std::int64_t offset : {o.params, o.acquisition, o.instrument, o.optics, o.sample, o.ft}) {
     if (offset == -1) continue;
-    KESTREL_TRY(ParamList more, read_param_block(cursor, offset));
-    block.parameters.update(std::move(more));
+    KESTREL_CHECK(read_param_block_into(cursor, offset, block.parameters));
   }
   block.request = std::move(request);
   return block;

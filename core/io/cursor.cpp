@@ -56,20 +56,26 @@ Result<std::size_t> Cursor::read_through_window(std::byte* dst, std::size_t n) {
 }
 
 Result<std::string> Cursor::read(std::int64_t n) {
+  std::string out;
+  KESTREL_CHECK(read_into(n, out));
+  return out;
+}
+
+Status Cursor::read_into(std::int64_t n, std::string& out) {
   const std::int64_t avail = n < 0 ? available() : available_upto(n);
   const std::int64_t take = (n < 0 || n > avail) ? avail : n;
-  std::string out(static_cast<std::size_t>(take), '\0');
-  if (take == 0) return out;
+  out.resize(static_cast<std::size_t>(take));
+  if (take == 0) return ok_status();
   if (static_cast<std::size_t>(take) <= kWindow) {
     KESTREL_TRY(std::size_t got, read_small(reinterpret_cast<std::byte*>(out.data()), out.size()));
     out.resize(got);
-    return out;
+    return ok_status();
   }
   KESTREL_TRY(std::size_t got, source_.read_at(static_cast<std::uint64_t>(pos_),
                                                {reinterpret_cast<std::byte*>(out.data()), out.size()}));
   out.resize(got);
   pos_ += static_cast<std::int64_t>(got);
-  return out;
+  return ok_status();
 }
 
 std::int64_t Cursor::floats_available(std::int64_t count) const {

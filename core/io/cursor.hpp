@@ -45,6 +45,8 @@ class Cursor {
 
   // Up to n bytes (all remaining when n < 0).
   Result<std::string> read(std::int64_t n);
+  // The same into out (its memory reused from one read to the next).
+  Status read_into(std::int64_t n, std::string& out);
 
   // How many float32 values read_floats(count) would deliver from here.
   std::int64_t floats_available(std::int64_t count) const;

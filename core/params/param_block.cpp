@@ -16,10 +16,17 @@ std::string_view strip_nul(std::string_view s) {
 
 Result<ParamList> read_param_block(Cursor& cursor, std::int64_t offset) {
   ParamList params;
+  KESTREL_CHECK(read_param_block_into(cursor, offset, params));
+  return params;
+}
+
+Status read_param_block_into(Cursor& cursor, std::int64_t offset, ParamList& params) {
   KESTREL_CHECK(cursor.seek(offset));
+  std::string raw_name;
+  std::string text;  // one buffer for every text entry of the block
   for (;;) {
-    KESTREL_TRY(std::string raw_name, cursor.read(4));
-    if (!is_strict_utf8(raw_name)) return Error::bad_utf8(std::move(raw_name));
+    KESTREL_CHECK(cursor.read_into(4, raw_name));
+    if (!is_strict_utf8(raw_name)) return Error::bad_utf8(raw_name);
     const std::string_view key = strip_nul(raw_name);
     if (key == "END") break;
     KESTREL_TRY(std::int16_t type_code, cursor.read_i16());
@@ -39,7 +46,7 @@ Result<ParamList> read_param_block(Cursor& cursor, std::int64_t offset) {
       case 3:
       case 4: {
         // A negative size reads to the end of the file, as read() of a negative count does.
-        KESTREL_TRY(std::string text, cursor.read(std::int64_t{size} * 2));
+        KESTREL_CHECK(cursor.read_into(std::int64_t{size} * 2, text));
         params.set(std::string(key), decode_text(before_nul(text)));
         break;
       }
@@ -47,7 +54,7 @@ Result<ParamList> read_param_block(Cursor& cursor, std::int64_t offset) {
         return Error::bad_param_type(type_code);
     }
   }
-  return params;
+  return ok_status();
 }
 
 Result<const ParamValue*> require_param(const ParamList& params, std::string_view key) {

@@ -12,6 +12,10 @@ namespace kestrel {
 
 // Leaves the cursor just after the four name bytes of the END entry.
 Result<ParamList> read_param_block(Cursor& cursor, std::int64_t offset);
+// The same, each entry set into params as it is read (a key already there
+// keeps its place and takes the new value, as dict.update does). On failure
+// params holds the entries read before it.
+Status read_param_block_into(Cursor& cursor, std::int64_t offset, ParamList& params);
 
 // The value under key, or Error::missing_key.
 Result<const ParamValue*> require_param(const ParamList& params, std::string_view key);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <algorithm>
@@ -26,6 +27,7 @@ class ParamList {
       items_[at].second = std::move(value);
       return;
     }
+    if (items_.empty()) items_.reserve(kInitialItems);
     if (2 * (items_.size() + 1) > slots_.size()) rehash(std::max<std::size_t>(16, 4 * (items_.size() + 1)));
     slots_[free_slot(key)] = items_.size() + 1;
     items_.emplace_back(std::move(key), std::move(value));
@@ -50,6 +52,19 @@ class ParamList {
 
  private:
   static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+  // Blocks hold tens of entries: room for a typical block up front, a fixed
+  // amount whatever the file claims.
+  static constexpr std::size_t kInitialItems = 32;
+
+  // Keys are a block entry's four-byte name: up to eight bytes are one word,
+  // mixed by a multiply; longer keys (never in a file) take the library hash.
+  static std::size_t hash(std::string_view key) {
+    if (key.size() > 8) return std::hash<std::string_view>{}(key);
+    std::uint64_t word = 0;
+    std::memcpy(&word, key.data(), key.size());
+    word = (word ^ (std::uint64_t{key.size()} << 59)) * 0x9E3779B97F4A7C15ull;
+    return static_cast<std::size_t>(word ^ (word >> 32));
+  }
 
   // The index is an open-addressed table of item positions + 1 (0: free), at
   // most half full: a lookup costs a hash and a compare or two, and building
@@ -57,7 +72,7 @@ class ParamList {
   std::size_t position(std::string_view key) const {
     if (slots_.empty()) return npos;
     const std::size_t mask = slots_.size() - 1;
-    for (std::size_t h = std::hash<std::string_view>{}(key) & mask;; h = (h + 1) & mask) {
+    for (std::size_t h = hash(key) & mask;; h = (h + 1) & mask) {
       const std::size_t slot = slots_[h];
       if (slot == 0) return npos;
       if (items_[slot - 1].first == key) return slot - 1;
@@ -65,7 +80,7 @@ class ParamList {
   }
   std::size_t free_slot(std::string_view key) const {
     const std::size_t mask = slots_.size() - 1;
-    std::size_t h = std::hash<std::string_view>{}(key) & mask;
+    std::size_t h = hash(key) & mask;
     while (slots_[h] != 0) h = (h + 1) & mask;
     return h;
   }

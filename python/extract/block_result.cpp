@@ -1,5 +1,7 @@
 #include "extract/block_result.hpp"
 
+#include <iterator>
+
 #include "py/arrays.hpp"
 #include "py/errors.hpp"
 #include "py/numpy_api.hpp"
@@ -16,11 +18,28 @@ T* data_of(const Ref& array) {
   return static_cast<T*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(array.get())));
 }
 
+// The keyword names of the result classes as interned str, made on first use
+// (PyDict_SetItemString would make and intern a new str on every call).
+Ref keyword_name(const char* name) {
+  struct Named {
+    const char* name;
+    PyObject* str;
+  };
+  static Named names[32];
+  static std::size_t used = 0;
+  for (std::size_t i = 0; i < used; ++i) {
+    if (names[i].name == name) return Ref::borrow(names[i].str);
+  }
+  Ref str = Ref::check(PyUnicode_InternFromString(name));
+  if (used < std::size(names)) names[used++] = {name, Ref(str).release()};  // kept for the life of the process
+  return str;
+}
+
 class Keywords {
  public:
   Keywords() : dict_(Ref::check(PyDict_New())) {}
   Keywords& set(const char* name, PyObject* value) {
-    check_status(PyDict_SetItemString(dict_.get(), name, value));
+    check_status(PyDict_SetItem(dict_.get(), keyword_name(name).get(), value));
     return *this;
   }
   PyObject* get() const { return dict_.get(); }

@@ -83,6 +83,12 @@ PyMethodDef g_methods[] = {
      "block, its parameter blocks and the axes (x; mapX and mapY of a map); a failure inside the data block\n"
      "itself (its store or annotation table, its records) is not seen. Prints nothing.\n\n"
      "    >>> parameters('demo.0', ('AB', '2D', 'NONE'))['NPT']\n    200"},
+    {"describe", as_function(with_keywords<native_describe>), kKeywords,
+     "describe(source, block) -> (listing, block, parameters)\n\n"
+     "contents(source), the block, and parameters(source, block), from one opening of the source (a stream\n"
+     "is read once). `block` is a triple, or a callable given the listing that returns one (and may raise).\n"
+     "Errors are contents()' for the listing, then parameters()'.\n\n"
+     "    >>> describe('demo.0', lambda listing: listing[0])[1]\n    ('AB', '3D', 'NONE')"},
     {"_bytes_read", bytes_read, METH_NOARGS,
      "_bytes_read() -> int: bytes plan, read_window, read_times and parameters read from files opened by\n"
      "path so far (for tests and benchmarks)."},

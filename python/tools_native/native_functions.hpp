@@ -24,6 +24,8 @@ Ref native_directory(PyObject* const* args, Py_ssize_t nargs);
 
 // contents(source) -> list of block triples (contents_function.cpp).
 Ref native_contents(PyObject* const* args, Py_ssize_t nargs);
+// describe(source, block) -> (listing, block, parameters) (describe_function.cpp).
+Ref native_describe(PyObject* args, PyObject* kwargs);
 
 // The module's method table, ending in a sentinel.
 PyMethodDef* native_methods();

@@ -13,8 +13,10 @@ namespace {
 constexpr std::size_t kSmallRead = 16 * 1024;
 constexpr std::uint64_t kBlockSize = 64 * 1024;
 constexpr std::size_t kBlocks = 8;
-// The most one read() call is asked for: what it returns is held in memory at once.
-constexpr std::size_t kReadBytes = 16 << 20;
+// The most one read() call is asked for: what it returns is held in memory at
+// once. Each call is a request of a remote file, which costs a round trip and
+// the client's own set-up: a whole map of tens of megabytes is one request.
+constexpr std::size_t kReadBytes = 64 << 20;
 
 Ref method_or_null(PyObject* object, const char* name) {
   PyObject* found = nullptr;

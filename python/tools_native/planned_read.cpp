@@ -152,23 +152,31 @@ void open_source(PyObject* source, PlannedRead& read) {
   }
 }
 
-Directory directory_of(PyObject* source) {
-  PlannedRead read;
-  open_source(source, read);
+Directory directory_of(const PlannedRead& read) {
   Cursor cursor(read.source());
   Result<Directory> directory = read_opus_directory(cursor);
   if (restore_source_error(read.source())) throw PyErrAlreadySet{};
-  Directory listed = unwrap(std::move(directory));
+  return unwrap(std::move(directory));
+}
+
+Directory directory_of(PyObject* source) {
+  PlannedRead read;
+  open_source(source, read);
+  Directory listed = directory_of(read);
   read.close();
   return listed;
 }
 
 void plan_read(PyObject* source, PyObject* block, const PlanOptions& options, PlannedRead& out) {
+  plan_source(source, block, options, out, false);
+}
+
+void plan_source(PyObject* source, PyObject* block, const PlanOptions& options, PlannedRead& out, bool opened) {
   std::array<std::string, 3> items{upper_item(block, 0), upper_item(block, 1), upper_item(block, 2)};
   Request request = unwrap(check_request(items[0], items[1], items[2]));
   std::optional<PlanKey> key;
   bool kept = false;
-  open_source(source, out);
+  if (!opened) open_source(source, out);
   if (options.expected && out.identity != options.expected) raise_changed(source);
   if (out.file && options.depth == PlanDepth::full) {
     key = key_of(path_key(source), items, out);

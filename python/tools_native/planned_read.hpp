@@ -50,6 +50,8 @@ void open_source(PyObject* source, PlannedRead& read);
 // closed again). A source that is not an OPUS file raises ValueError "Can't
 // process a non-Opus file"; a file object's failed read raises its own error.
 Directory directory_of(PyObject* source);
+// The same, of a source already opened (left open).
+Directory directory_of(const PlannedRead& read);
 
 // Opens source (a path as open(path, "rb") would), checks block (a sequence
 // of three str, upper-cased as getOpusData does), checks that the file is the
@@ -59,6 +61,8 @@ Directory directory_of(PyObject* source);
 // its steps. Errors found before anything can be read are raised as
 // getOpusData raises them.
 void plan_read(PyObject* source, PyObject* block, const PlanOptions& options, PlannedRead& out);
+// The same, over out's source already opened (from source) when `opened`.
+void plan_source(PyObject* source, PyObject* block, const PlanOptions& options, PlannedRead& out, bool opened);
 
 // The times of the rows of a series or multi-region plan: one float64 per
 // stacked row, NaN from where the read stops on. Reads each record's time.

@@ -60,13 +60,13 @@ def kind_of_block(block_type: str, dxu: str | None) -> Kind:
 
 
 def describe_kind(kind: Kind) -> tuple[str, str]:
-    """(one, many): "a single channel" / "single channels", "an absorbance spectrum" / "absorbance spectra"."""
-    name = kind[0]
-    if name in ("single channel", "interferogram", "trace"):
-        one, many = name, name + "s"
-    else:
-        one, many = name + " spectrum", name + " spectra"
-    return ("an " if one[:1] in "aeiou" else "a ") + one, many
+    """(one, many) in the data model's words.
+
+    >>> describe_kind(("raman", "cm-1")), describe_kind(("single channel", None))
+    (('a Raman spectrum', 'Raman spectra'), ('a single channel', 'single channels'))
+    """
+    value = model.VALUE_KINDS.get(kind[0]) or model.ValueKind(kind[0], kind[0], "", f"{kind[0]} spectrum")
+    return value.one, value.many
 
 
 def describe_axis(axis: Axis, unit: str | None) -> str:

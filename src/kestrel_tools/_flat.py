@@ -14,6 +14,7 @@ from __future__ import annotations
 
 import dataclasses
 from collections.abc import Sequence
+from datetime import datetime, timezone
 from typing import TYPE_CHECKING, Any, Protocol
 
 import numpy as np
@@ -21,6 +22,7 @@ from numpy.typing import NDArray
 
 from kestrel_tools import model
 from kestrel_tools._layout import coordinate_values, plan_of_result, result_kind
+from kestrel_tools.byte_sources import source_name
 
 if TYPE_CHECKING:
     from kestrel_tools.metadata import FileInfo
@@ -126,13 +128,14 @@ def flat_table(data: Any) -> FlatTable:
 
     Key columns, in order: none for a spectrum; ``x, y`` for maps; ``time`` for
     series and trace series (one row per time point); ``region, x, y`` and
-    ``start_time`` for multi-region maps; ``file`` for a Collection. Rows run
-    along the kind's dimensions in order (a map row after a map row).
+    ``start_time`` for multi-region maps; for a Collection ``file``, ``block``
+    and the FileInfo fields (see `collection_keys`). Rows run along the kind's
+    dimensions in order (a map row after a map row).
     """
     layout = layout_of_data(data)
     if layout.kind == "collection":
-        keys: dict[str, Array] = {"file": np.array([str(f) for f in data.files], dtype=object)}
-        return FlatTable(keys, layout.along, np.asarray(data.x, dtype=np.float64), np.asarray(data.spectra), layout)
+        return FlatTable(collection_keys(data, layout), layout.along, np.asarray(data.x, dtype=np.float64),
+                         np.asarray(data.spectra), layout)
     plan, stored = plan_of_result(data)
     values = coordinate_values(plan, layout)
     array = stored.transpose([layout.stored_dims.index(d) for d in layout.dims])  # a view
@@ -149,3 +152,61 @@ def flat_table(data: Any) -> FlatTable:
         shape = [sizes[i] if d in layout.coords[name].dims else 1 for i, d in enumerate(lead)]
         keys[name] = np.broadcast_to(values[name].reshape(shape), sizes).reshape(rows)
     return FlatTable(keys, layout.along, values.get(layout.along, np.empty(0)), matrix, layout)
+
+
+def collection_keys(data: Any, layout: model.Layout) -> dict[str, Array]:
+    """The key columns of a Collection, in the data model's order and types: the
+    file (its path or URL; "<bytes of 2048 bytes>" for a buffer), the block
+    read from it ("AB 2D NONE"), then the fields of each row's FileInfo (read
+    on first use); see `typed_column` for the types.
+
+    An object that lacks the blocks or the FileInfo of its rows (a table built
+    by hand) gets those columns all missing.
+    """
+    rows = len(data.files)
+    info: list[dict[str, Any]] | None = None
+    keys: dict[str, Array] = {}
+    for name in layout.wide_keys:
+        axis = layout.coords[name]
+        raw: Sequence[Any]
+        if axis.source == "files":
+            raw = [source_name(f) for f in data.files]  # a buffer is named, not spelled out
+        elif axis.source == "blocks":
+            blocks = getattr(data, "blocks", None)
+            raw = [" ".join(b) for b in blocks] if blocks is not None and len(blocks) == rows else [None] * rows
+        else:
+            if info is None:
+                given = list(getattr(data, "info", None) or [])
+                info = [i.as_dict() for i in given] if len(given) == rows else [{}] * rows
+            raw = [row.get(name) for row in info]
+        keys[name] = typed_column(raw, axis.type)
+    return keys
+
+
+def typed_column(values: Sequence[Any], kind: model.ValueType) -> Array:
+    """A column of Python values (None where missing) as the array its type gives.
+
+    Text: an object array of str, None where missing. Numbers: float64, NaN
+    where missing. Counts: int64, or float64 with NaN when some are missing.
+    Times: datetime64[us] in UTC (numpy's have no zone), NaT where missing.
+
+    >>> typed_column([128, None], "count").tolist(), typed_column([2, 4], "count").dtype.name
+    ([128.0, nan], 'int64')
+    >>> from datetime import datetime, timedelta, timezone
+    >>> t = datetime(2026, 12, 9, 10, 0, tzinfo=timezone(timedelta(hours=1)))
+    >>> typed_column([t, None], "time").astype(str).tolist()
+    ['2026-12-09T09:00:00.000000', 'NaT']
+    """
+    if kind == "time":
+        return np.array([np.datetime64("NaT", "us") if v is None else
+                         np.datetime64(_utc(v).replace(tzinfo=None), "us") for v in values], dtype="datetime64[us]")
+    if kind == "count" and all(v is not None for v in values):
+        return np.array(values, dtype=np.int64)
+    if kind in ("number", "count"):
+        return np.array([np.nan if v is None else float(v) for v in values], dtype=np.float64)
+    return np.array([None if v is None else str(v) for v in values], dtype=object)
+
+
+def _utc(value: datetime) -> datetime:
+    """A datetime in UTC; one without a zone is taken as UTC already."""
+    return value if value.tzinfo is None else value.astimezone(timezone.utc)

@@ -64,13 +64,16 @@ class Collection:
             what they hold (a command words its advice from these).
         passed_over: entries of the folders read that are not regular files
             (FIFOs, devices, ...), not read.
+        x_ranges: (n_files_read, 2) float64, the first and last x of each
+            row's own axis (on an interpolated collection, where each row has
+            values: NaN outside it).
         info: a FileInfo per row, read on first access.
     """
 
     def __init__(self, x: FloatArray, spectra: npt.NDArray[np.float32], files: list[str], blocks: list[Triple],
                  failed: list[tuple[str, str]], info: list[FileInfo] | None = None, *,
                  y_kind: str | None = None, x_unit: str | None = None, excluded: list[Excluded] | None = None,
-                 passed_over: list[str] | None = None) -> None:
+                 passed_over: list[str] | None = None, x_ranges: FloatArray | None = None) -> None:
         self.x = x
         self.spectra = spectra
         self.files = files
@@ -80,6 +83,8 @@ class Collection:
         self.x_unit = x_unit
         self.excluded = excluded or []
         self.passed_over = passed_over or []
+        self.x_ranges = (np.asarray(x_ranges, dtype=np.float64).reshape(-1, 2) if x_ranges is not None
+                         else np.tile(x[[0, -1]] if x.size else np.full(2, np.nan), (len(files), 1)))
         self._info = info
 
     @property
@@ -193,7 +198,8 @@ def read_collection(sources: PathArg | Iterable[PathArg], block: str | Sequence[
     kind = choice.kind if members else None
     return Collection(x, spectra, [found.paths[i] for i in members], [found.block_of(i) for i in members], failed,
                       y_kind=kind[0] if kind else None, x_unit=kind[1] if kind else None,
-                      excluded=choice.excluded, passed_over=found_files.passed_over)
+                      excluded=choice.excluded, passed_over=found_files.passed_over,
+                      x_ranges=found.meta[np.asarray(members, dtype=np.int64)][:, 3:5])
 
 
 def _reason(error: BaseException) -> str:

@@ -34,12 +34,11 @@ Missing or malformed fields never make `file_info` fail: the field is None and a
 
 from __future__ import annotations
 
-import contextlib
 import math
 import os
 import sys
 import warnings
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from dataclasses import dataclass, field, fields
 from datetime import datetime
 from typing import Any, Literal
@@ -50,7 +49,6 @@ from kestrel_tools._acquisition import Silent as _Silent
 from kestrel_tools._acquisition import Warner as _Warner
 from kestrel_tools._acquisition import acquisition
 from kestrel_tools.byte_sources import Source, StorageOptions, contents, opened, source_name
-from kestrel_tools.sources import readable_copy
 
 Triple = tuple[str, str, str]
 ParamValue = int | float | str
@@ -315,12 +313,15 @@ def file_info(path: Source, block: Sequence[str] | None = None, *,
     where the native plan is built they are not read); a missing or malformed
     field only sets that field to None with a MetadataWarning.
     """
+    from kestrel_tools import _native
+
     name = source_name(path)
+    # The block, or what chooses it from the listing.
+    choose: Triple | Callable[[list[Triple]], Triple] = (
+        (block[0].upper(), block[1].upper(), block[2].upper()) if block is not None
+        else lambda listing: primary_block(name, blocks=listing))
+    # One opening of the source: the listing, the block and its parameters (a
+    # FIFO is read once).
     with opened(path, storage_options) as native:
-        # A FIFO is read once: the listing and the parameters come from what was read.
-        with readable_copy(native) if isinstance(native, str) else contextlib.nullcontext(native) as readable:
-            blocks = contents(readable)
-            chosen = primary_block(name, blocks=blocks) if block is None else (block[0].upper(), block[1].upper(),
-                                                                                block[2].upper())
-            parameters = read_parameters(readable, chosen)
+        blocks, chosen, parameters = _native.describe(native, choose)
     return info_from_parameters(name, blocks, chosen, parameters)

@@ -25,6 +25,9 @@ clashes with a map's ``x``.
 (('x', 'y'), ('x', 'y', 'wavenumber', 'value'))
 >>> x_unit("MSC").unit, x_unit("WN", "RAM").label
 ('ms', 'Raman shift')
+>>> rows = layout_of("collection", {"DXU": "WN"}, "AB")
+>>> rows.wide_keys[:4], rows.coords["scans"].type, rows.coords["resolution"].unit
+(('file', 'block', 'acquired', 'acquired_from'), 'count', 'cm-1')
 
 Everything here is plain data and small functions: importing it costs nothing.
 """
@@ -36,8 +39,8 @@ from dataclasses import dataclass
 from typing import Any, Literal
 
 __all__ = [
-    "BLOCK_TYPES", "KINDS", "MAP_UNIT", "VALUE_COLUMN", "X_UNITS",
-    "Axis", "BlockType", "KindSpec", "Layout", "ResultKind", "ValueKind", "XUnit",
+    "BLOCK_TYPES", "KINDS", "MAP_UNIT", "VALUE_COLUMN", "VALUE_KINDS", "X_UNITS",
+    "Axis", "BlockType", "KindSpec", "Layout", "ResultKind", "ValueKind", "ValueType", "XUnit",
     "block_rank", "block_type", "is_reference", "layout_of", "ranked_blocks", "result_title", "value_kind",
     "x_unit",
 ]
@@ -123,11 +126,29 @@ Channel = Literal["sample", "reference"]
 @dataclass(frozen=True)
 class ValueKind:
     """What the values of a block are: `name` ("absorbance") as FileInfo.y_kind
-    and the attributes give it, `label` for axis titles, `jcamp` the YUNITS."""
+    and the attributes give it, `label` for axis titles, `jcamp` the YUNITS,
+    `noun` what a message calls one result of it ("Raman spectrum")."""
 
     name: str
     label: str
     jcamp: str
+    noun: str
+
+    @property
+    def one(self) -> str:
+        """One result of the kind, with its article: "an absorbance spectrum", "a Raman spectrum".
+
+        >>> value_kind("ATR").one, value_kind("RSC").one, value_kind("SIFG").many
+        ('an ATR spectrum', 'a single channel', 'interferograms')
+        """
+        return ("an " if self.noun[:1].lower() in "aeiou" else "a ") + self.noun
+
+    @property
+    def many(self) -> str:
+        """Several results of the kind: "absorbance spectra", "single channels"."""
+        if self.noun.endswith(" spectrum"):
+            return self.noun.removesuffix("spectrum") + "spectra"
+        return self.noun + "s"
 
 
 @dataclass(frozen=True)
@@ -140,15 +161,15 @@ class BlockType:
     value: ValueKind
 
 
-def _v(name: str, label: str, jcamp: str = "ARBITRARY UNITS") -> ValueKind:
-    return ValueKind(name, label, jcamp)
+def _v(name: str, label: str, jcamp: str = "ARBITRARY UNITS", noun: str | None = None) -> ValueKind:
+    return ValueKind(name, label, jcamp, noun or f"{name} spectrum")
 
 
 _ABSORBANCE = _v("absorbance", "Absorbance", "ABSORBANCE")
 _TRANSMITTANCE = _v("transmittance", "Transmittance", "TRANSMITTANCE")
 _REFLECTANCE = _v("reflectance", "Reflectance", "REFLECTANCE")
-_SINGLE = _v("single channel", "Single channel")
-_IFG = _v("interferogram", "Interferogram")
+_SINGLE = _v("single channel", "Single channel", noun="single channel")
+_IFG = _v("interferogram", "Interferogram", noun="interferogram")
 _PHASE = _v("phase", "Phase")
 _POWER = _v("power", "Power spectrum")
 
@@ -157,9 +178,9 @@ BLOCK_TYPES: dict[str, BlockType] = {b.name: b for b in (
     BlockType("AB", "result", None, _ABSORBANCE),
     BlockType("TR", "result", None, _TRANSMITTANCE),
     BlockType("REFL", "result", None, _REFLECTANCE),
-    BlockType("KM", "result", None, _v("kubelka-munk", "Kubelka-Munk", "KUBELKA-MUNK")),
-    BlockType("ATR", "result", None, _v("atr", "ATR units")),
-    BlockType("RAM", "result", None, _v("raman", "Raman intensity")),
+    BlockType("KM", "result", None, _v("kubelka-munk", "Kubelka-Munk", "KUBELKA-MUNK", "Kubelka-Munk spectrum")),
+    BlockType("ATR", "result", None, _v("atr", "ATR units", noun="ATR spectrum")),
+    BlockType("RAM", "result", None, _v("raman", "Raman intensity", noun="Raman spectrum")),
     BlockType("EMIS", "result", None, _v("emission", "Emission")),
     BlockType("PAS", "result", None, _v("photoacoustic", "Photoacoustic signal")),
     BlockType("LREFL", "result", None, _v("log reflectance", "log(1/R)", "LOG(1/R)")),
@@ -173,7 +194,7 @@ BLOCK_TYPES: dict[str, BlockType] = {b.name: b for b in (
     BlockType("RIFG", "interferogram", "reference", _IFG),
     BlockType("SPH", "phase", "sample", _PHASE),
     BlockType("RPH", "phase", "reference", _PHASE),
-    BlockType("TRC", "trace", None, _v("trace", "Trace")),
+    BlockType("TRC", "trace", None, _v("trace", "Trace", noun="trace")),
 )}
 
 # PLF, the result spectrum an acquisition was set to compute -> what its values are.
@@ -188,6 +209,9 @@ PLF_KINDS: dict[str, ValueKind] = {
 
 # Values of a block whose type and PLF say nothing.
 UNKNOWN_VALUE = _v("intensity", "Intensity")
+
+# Every kind of values by its name ("absorbance" -> its entry).
+VALUE_KINDS: dict[str, ValueKind] = {v.name: v for v in (*(b.value for b in BLOCK_TYPES.values()), UNKNOWN_VALUE)}
 
 
 def _base_name(data_type: str) -> str:
@@ -279,25 +303,57 @@ UNIT_OF_DXU = "<DXU>"
 UNIT_OF_ZTX = "<ZTX>"
 
 
+# What a coordinate's values are: real numbers (float64, NaN where missing),
+# counts (whole numbers; missing where the file does not say), text, or times
+# (UTC; datetime64 in numpy and xarray, timezone-aware in pandas and Parquet).
+ValueType = Literal["number", "count", "text", "time"]
+
+
 @dataclass(frozen=True)
 class CoordSpec:
     """A coordinate of a kind: its name and dimensions (SPECTRAL stands for the
     spectral dimension), its unit (a text, UNIT_OF_DXU or UNIT_OF_ZTX), its
-    label (None: the x unit's label) and where its values come from (see Axis)."""
+    label (None: the x unit's label), where its values come from (see Axis)
+    and what they are."""
 
     name: str
     dims: tuple[str, ...]
     unit: str | None
     label: str | None
     source: str
+    type: ValueType = "number"
 
 
 _SPECTRAL_AXIS = CoordSpec(SPECTRAL, (SPECTRAL,), UNIT_OF_DXU, None, "x")
-_TRACES = CoordSpec(TRACE, (TRACE,), None, "Trace", "labels")
+_TRACES = CoordSpec(TRACE, (TRACE,), None, "Trace", "labels", "text")
 _GRID = (CoordSpec("y", ("y",), MAP_UNIT, "Map y", "mapY"), CoordSpec("x", ("x",), MAP_UNIT, "Map x", "mapX"))
-_POINTS = (CoordSpec("region", ("point",), None, "Region", "regions.title"),
+_POINTS = (CoordSpec("region", ("point",), None, "Region", "regions.title", "text"),
            CoordSpec("x", ("point",), MAP_UNIT, "Map x", "regions.mapX"),
            CoordSpec("y", ("point",), MAP_UNIT, "Map y", "regions.mapY"))
+
+
+def _row(name: str, label: str, source: str, kind: ValueType = "text", unit: str | None = None) -> CoordSpec:
+    return CoordSpec(name, ("file",), unit, label, source, kind)
+
+
+# What a Collection says of each row besides its values, in this order: the
+# file, the block read from it, then what the file says about its measurement
+# (the fields of FileInfo.as_dict(), the path aside). "info" values come from
+# each row's FileInfo. A column stays when no file fills it.
+_ROWS = (
+    _row("file", "File", "files"),
+    _row("block", "Block", "blocks"),
+    _row("acquired", "Acquired (UTC)", "info", "time"),
+    _row("acquired_from", "Acquisition time from", "info"),
+    _row("sample_name", "Sample name", "info"),
+    _row("sample_form", "Sample form", "info"),
+    _row("operator", "Operator", "info"),
+    _row("instrument", "Instrument", "info"),
+    _row("resolution", "Resolution", "info", "number", "cm-1"),
+    _row("scans", "Scans", "info", "count"),
+    _row("x_unit", "x unit", "info"),
+    _row("y_kind", "y kind", "info"),
+)
 
 
 @dataclass(frozen=True)
@@ -339,8 +395,8 @@ KINDS: dict[ResultKind, KindSpec] = {
                                  "start_time", ("point",), None, "Start time", "regions.start_time"))),
     "multi_region_trace": KindSpec(("point", TRACE), "traces", ("region", "x", "y"), TRACE, "wide",
                                    "a multi-region trace map", (_TRACES, *_POINTS)),
-    "collection": KindSpec(("file", SPECTRAL), "spectra", ("file",), SPECTRAL, "wide", "a Collection",
-                           (_SPECTRAL_AXIS, CoordSpec("file", ("file",), None, "File", "files"))),
+    "collection": KindSpec(("file", SPECTRAL), "spectra", tuple(c.name for c in _ROWS), SPECTRAL, "wide",
+                           "a Collection", (_SPECTRAL_AXIS, *_ROWS)),
 }
 
 
@@ -349,13 +405,16 @@ class Axis:
     """A coordinate: its name, the dimensions it runs along, its unit text
     (None when it has none), its label, and where its values come from: an
     entry of the block's plan ("x", "mapX", "z", "labels", ...; "regions.NAME"
-    for a field of every region, stacked) or "files" for a Collection."""
+    for a field of every region, stacked), or for a Collection "files",
+    "blocks" or "info" (the row's FileInfo field of that name); and what the
+    values are (see ValueType)."""
 
     name: str
     dims: tuple[str, ...]
     unit: str | None
     label: str
     source: str = ""
+    type: ValueType = "number"
 
     @property
     def title(self) -> str:
@@ -425,7 +484,7 @@ def layout_of(kind: ResultKind, parameters: Mapping[str, Any], data_type: str | 
             continue
         coords[named(c.name)] = Axis(named(c.name), tuple(named(d) for d in c.dims),
                                      units.get(c.unit, c.unit) if c.unit else None,
-                                     unit.label if c.label is None else c.label, c.source)
+                                     unit.label if c.label is None else c.label, c.source, c.type)
     along = named(entry.along)
     stored = tuple(named(d) for d in entry.stored) or dims
     return Layout(kind, dims, coords, entry.variable, value, unit, spectral, entry.wide_keys, along,

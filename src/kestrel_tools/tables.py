@@ -2,8 +2,8 @@
 
 The wide layout has one row per spectrum (per map position, per time point of
 a trace series, per file): the key columns first (``x, y`` of a map; ``time``
-of a series; ``region, x, y, start_time`` of multi-region points; ``file`` and
-the FileInfo fields of a Collection), then one column per spectral point,
+of a series; ``region, x, y, start_time`` of multi-region points; ``file``,
+``block`` and the FileInfo fields of a Collection), then one column per spectral point,
 labelled by its x value (trace results: one column per trace, labelled by its
 name). The long layout has one row per value: the key columns, the spectral
 axis under its own name (``wavenumber``, ...) or ``trace``, and ``value``. A
@@ -34,29 +34,33 @@ __all__ = ["collection_frame", "to_pandas"]
 TableLayout = Literal["wide", "long"]
 
 
-def frame_of(table: FlatTable, layout: TableLayout | None = None,
-             extra: dict[str, Any] | None = None) -> pandas.DataFrame:
+def frame_of(table: FlatTable, layout: TableLayout | None = None) -> pandas.DataFrame:
     """A flat table as a DataFrame: wide (keys, then one column per x value or
-    trace) or long (keys, axis, value). `extra` columns follow the keys."""
+    trace) or long (keys, axis, value). Times are timezone-aware (UTC)."""
     pd = require("pandas", "pandas")
     chosen = table.layout.default_layout if layout is None else layout
     if chosen not in ("wide", "long"):
         raise ValueError(f"layout must be 'wide' or 'long', not {chosen!r}")
-    keys = {**table.keys, **(extra or {})}
     if chosen == "long":
-        width = table.shape[1]
         long = table.long_columns()
-        columns = {name: long[name] for name in table.keys}
-        columns.update({name: pd.Index(values).repeat(width) for name, values in (extra or {}).items()})
+        columns = {name: _column(pd, table, name, long[name]) for name in table.keys}
         columns.update({table.along: long[table.along], "value": long["value"]})
         frame: pandas.DataFrame = pd.DataFrame(columns, copy=False)
         return frame
     axis = table.axis.tolist() if table.axis.dtype == object else table.axis
     frame = pd.DataFrame(table.values, columns=pd.Index(axis), copy=False)
     # Inserting columns adds blocks beside the spectra's block; it does not copy it.
-    for position, (name, column) in enumerate(keys.items()):
-        frame.insert(position, name, column)
+    for position, (name, column) in enumerate(table.keys.items()):
+        frame.insert(position, name, _column(pd, table, name, column))
     return frame
+
+
+def _column(pd: Any, table: FlatTable, name: str, values: Any) -> Any:
+    """A key column for pandas: times made timezone-aware (UTC), the rest as they are."""
+    axis = table.layout.coords.get(name)
+    if axis is not None and axis.type == "time":
+        return pd.to_datetime(values, utc=True)
+    return values
 
 
 def to_pandas(result: Any, layout: TableLayout | None = None) -> pandas.DataFrame:
@@ -76,13 +80,6 @@ def to_pandas(result: Any, layout: TableLayout | None = None) -> pandas.DataFram
 
 
 def collection_frame(collection: CollectionData, layout: TableLayout | None = None) -> pandas.DataFrame:
-    """One row per file of a Collection: ``file``, its FileInfo fields
+    """One row per file of a Collection: ``file``, ``block``, its FileInfo fields
     (FileInfo.as_dict() without the path), then one column per x value."""
-    pd = require("pandas", "pandas")
-    rows = [info.as_dict() for info in collection.info]
-    names = [name for name in (rows[0] if rows else ()) if name != "path"]
-    extra: dict[str, Any] = {name: [row[name] for row in rows] for name in names}
-    if "acquired" in extra:
-        extra["acquired"] = pd.to_datetime(extra["acquired"], utc=True)
-    return frame_of(flat_table(collection), layout, extra)
-
+    return frame_of(flat_table(collection), layout)

@@ -9,11 +9,13 @@ import numpy as np
 import pytest
 
 import kestrel
-from kestrel_tools import DEMO_FILE, DEMO_REGIONS_FILE
+from kestrel_tools import DEMO_FILE, DEMO_REGIONS_FILE, model
 from kestrel_tools.cli.__main__ import main
 from opusfile import opus, spectrum
 
 pq = pytest.importorskip("pyarrow.parquet")
+
+ROW_KEYS = list(model.KINDS["collection"].wide_keys)  # file, block, the metadata
 
 SAMPLES = pathlib.Path(__file__).resolve().parents[3] / "shared" / "opus-samples"
 
@@ -79,7 +81,7 @@ def test_combine_makes_one_table_per_folder(folder, tmp_path, capsys):
     assert code == 1 and "broken.0" in capsys.readouterr().err
     table = pq.read_table(tmp_path / "o" / "run.parquet")
     assert [name.rsplit("/", 1)[-1] for name in table.column("file").to_pylist()] == ["s0.0", "s1.0", "s2.0"]
-    assert table.column_names[1:] == ["wavenumber", "value"]
+    assert table.column_names == [*ROW_KEYS, "wavenumber", "value"]
     assert table.column("wavenumber")[0].as_py() == [3.0, 2.0, 1.0]
     np.testing.assert_array_equal(np.stack(table.column("value").to_numpy(zero_copy_only=False))[:, 1],
                                   np.array([0.5, 1.5, 2.5], np.float32))
@@ -90,7 +92,7 @@ def test_combine_with_long_layout_in_csv(folder, tmp_path):
     assert main(["convert", str(folder), "--to", "csv", "--combine", "--layout", "long", "--out", str(tmp_path)]) == 0
     with open(tmp_path / "run.csv", newline="") as f:
         rows = list(csv.reader(f))
-    assert rows[0] == ["file", "wavenumber", "value"] and len(rows) == 1 + 9
+    assert rows[0] == [*ROW_KEYS, "wavenumber", "value"] and len(rows) == 1 + 9
 
 
 @pytest.mark.parametrize("args", [

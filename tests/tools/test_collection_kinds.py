@@ -186,3 +186,49 @@ def test_open_dataset_reads_a_fifo_once(tmp_path):
     ds = open_dataset(str(fifo))
     writer.join(30)
     assert np.array_equal(ds[next(iter(ds.data_vars))].values, values)
+
+
+@pytest.mark.parametrize("block, one, many", [("RAM", "a Raman spectrum", "Raman spectra"),
+                                              ("ATR", "an ATR spectrum", "ATR spectra"),
+                                              ("KM", "a Kubelka-Munk spectrum", "Kubelka-Munk spectra")])
+def test_other_kinds_are_named_as_people_write_them(tmp_path, capsys, block, one, many):
+    for name in ("a.0", "b.0"):
+        write(tmp_path, name, rng.normal(size=16))
+    odd = write(tmp_path, "c.0", rng.normal(size=16), block=block)
+    assert f"holds {one} " in dict(read_collection(tmp_path).failed)[odd]
+    assert kestrel_main(["collect", str(tmp_path), "--out", str(tmp_path / "t.csv"), "--no-progress"]) == 1
+    assert f"c.0 is {one}: use --block {block} 2D NONE to collect {many}" in capsys.readouterr().err
+
+
+def _narrow(folder):
+    write(folder, "wide.0", rng.normal(size=16))
+    write(folder, "narrow.0", rng.normal(size=4), FXV=4000.0, LXV=3760.0)
+
+
+def _nested(folder):
+    for sub, block in (("x", "AB"), ("y", "SSC")):
+        (folder / sub).mkdir()
+        write(folder / sub, "s.0", rng.normal(size=16), block=block)
+
+
+@pytest.mark.filterwarnings("ignore::kestrel_tools.MetadataWarning")
+@pytest.mark.parametrize("make, options, said", [
+    (_narrow, ["--axis", "common"], "the range all 2 files cover is only 4000-3760 cm-1 (4 points), set by narrow.0 "
+                                    "(4000-3760 cm-1); leave out"),
+    (_narrow, ["--axis", "4000:400:-240"], "narrow.0 covers only part of the grid (e.g. 4000-3760 cm-1): NaN where"),
+    (_nested, [], "only subfolders (x, y): --recursive reads them"),
+    (_nested, ["--recursive"], "1 of 2 files is an absorbance spectrum on 4000-400 cm-1; y/s.0 is a single channel"),
+    (_nested, ["--recursive", "--block", "AB", "2D", "NONE"], "1 spectrum x 16 points written"),
+], ids=["common range", "partial grid", "subfolders", "same names", "one row"])
+def test_collect_says_what_a_newcomer_needs(tmp_path, capsys, make, options, said):
+    make(tmp_path)
+    kestrel_main(["collect", str(tmp_path), "--out", str(tmp_path / "t.csv"), "--no-progress", *options])
+    assert said in capsys.readouterr().err
+
+
+def test_convert_combine_points_to_collect_for_other_axes(mixed, capsys):
+    """convert has no --axis: its advice names the command that interpolates, not a Python argument."""
+    folder, _, _ = mixed
+    kestrel_main(["convert", str(folder), "--combine", "--to", "csv", "--out", str(folder / "o")])
+    err = capsys.readouterr().err
+    assert f"use kestrel collect {folder} --axis common to interpolate" in err and "axis='common'" not in err

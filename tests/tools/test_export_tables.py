@@ -7,7 +7,7 @@ import numpy as np
 import pytest
 
 import kestrel
-from kestrel_tools import DEMO_FILE, DEMO_REGIONS_FILE, write_csv, write_netcdf, write_parquet
+from kestrel_tools import DEMO_FILE, DEMO_REGIONS_FILE, model, write_csv, write_netcdf, write_parquet
 from kestrel_tools.collection import Collection
 from kestrel_tools.export.netcdf import dataset_of
 
@@ -131,7 +131,7 @@ def test_collection_tables_quote_file_names(tmp_path):
     write_csv(collection, tmp_path / "c.csv")
     with open(tmp_path / "c.csv", newline="", encoding="utf-8") as f:
         header, *rows = list(csv.reader(f))
-    assert header == ["file", "2.0", "1.0"] and [r[0] for r in rows] == files
+    assert header == [*model.KINDS["collection"].wide_keys, "2.0", "1.0"] and [r[0] for r in rows] == files
     write_parquet(collection, tmp_path / "c.parquet", layout="long")
     table = pq.read_table(tmp_path / "c.parquet")
     assert table.column("file").to_pylist() == [files[0]] * 2 + [files[1]] * 2

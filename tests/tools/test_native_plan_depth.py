@@ -154,3 +154,38 @@ def test_a_read_given_the_files_identity_refuses_another_file(write, change, cal
         read()
     for error in (caught.value, pickle.loads(pickle.dumps(caught.value))):  # as a worker's error arrives
         assert str(error) == f"{path}: the file changed since it was opened" and error.filename == path
+
+
+@pytest.mark.parametrize("source", ["path", "bytes", "file object"])
+@pytest.mark.parametrize("name", ["per-position map", "derived map, original grid", "text FXV"])
+def test_describe_is_the_listing_the_block_and_its_parameters(write, source, name):
+    """describe() opens the source once and says what contents() and parameters() say, or raises their error;
+    a callable block is given the listing and chooses."""
+    blocks = PARAMETER_FILES[name]
+    path = write(opus(blocks))
+    block = ("AB", "3D", ["NONE", "1DER", "2DER", "NDER"][blocks[0].deriv])
+    data = open(path, "rb").read()
+    make = {"path": lambda: path, "bytes": lambda: data, "file object": lambda: open(path, "rb")}[source]
+    seen = []
+    try:
+        expected = (_native.contents(make()), block, _native.parameters(path, block))
+    except Exception as e:  # noqa: BLE001 - describe() must raise the same
+        same_error(error_of(lambda: _native.describe(make(), block)), e)
+        return
+    for choose in (block, lambda listing: seen.append(listing) or block):
+        listing, chosen, parameters = _native.describe(make(), choose)
+        assert (listing, tuple(chosen), list(parameters.items())) == (expected[0], block, list(expected[2].items()))
+    assert seen == [expected[0]]
+
+
+def test_describe_raises_the_listings_error_first_and_the_choosers_own(write):
+    not_opus = write(b"\x00" * 64)
+    with pytest.raises(ValueError, match="non-Opus"):
+        _native.describe(not_opus, ("XX", "2D", "NONE"))
+    path = write(opus(PARAMETER_FILES["per-position map"]))
+
+    def refuse(listing):
+        raise LookupError(f"none of {len(listing)}")
+
+    with pytest.raises(LookupError, match="none of 1"):
+        _native.describe(path, refuse)

@@ -8,7 +8,7 @@ import pytest
 import xarray as xr
 
 import kestrel
-from kestrel_tools import DEMO_FILE, DEMO_REGIONS_FILE, to_pandas
+from kestrel_tools import DEMO_FILE, DEMO_REGIONS_FILE, model, to_pandas
 from kestrel_tools import progress as progress_module
 from kestrel_tools.cli.__main__ import main as kestrel_main
 from kestrel_tools.progress import Progress
@@ -104,7 +104,8 @@ def test_collect_command(tmp_path, capsys, suffix):
     else:
         frame = pd.read_csv(out) if suffix == ".csv" else pd.read_parquet(out)
         assert frame["file"].tolist() == [str(tmp_path / "s0.0"), str(tmp_path / "s1.0")]
-        matrix = frame.iloc[:, 1:].to_numpy(np.float32) if suffix == ".csv" else np.stack(frame["value"])
+        keys = len(model.KINDS["collection"].wide_keys)
+        matrix = frame.iloc[:, keys:].to_numpy(np.float32) if suffix == ".csv" else np.stack(frame["value"])
         assert np.array_equal(matrix, values)
     (tmp_path / "broken.0").write_bytes(b"\x0a\x0a\xfe\xfe")
     capsys.readouterr()

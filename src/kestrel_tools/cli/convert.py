@@ -15,6 +15,7 @@ from __future__ import annotations
 import argparse
 import os
 import pathlib
+import shlex
 import sys
 from collections.abc import Callable
 from typing import Any
@@ -25,7 +26,6 @@ from kestrel_tools._read_errors import READ_ERRORS
 from kestrel_tools.cli.describe import block_summary, sparse_text
 from kestrel_tools.cli.grammar import Block, UsageError
 from kestrel_tools.cli.inputs import gather
-from kestrel_tools.cli.messages import reason_words
 from kestrel_tools.cli.outputs import Outputs
 from kestrel_tools.cli.session import Session, quiet_warnings
 from kestrel_tools.collection import read_collection
@@ -159,8 +159,9 @@ def combine_folder(session: Session, outputs: Outputs, args: argparse.Namespace,
     except CONVERT_ERRORS as error:
         session.fail(folder, error)
         return
-    for failed_path, failure in collection.failed:
-        session.fail(failed_path, reason_words(failure, failed_path))
+    from kestrel_tools.cli.collect_command import report
+
+    report(session, collection, len(files), str(folder), f"use kestrel collect {shlex.quote(name)} --axis common")
     if len(collection.files) == 0:
         session.fail(folder, "no file of this folder could be read")
         return

@@ -26,12 +26,26 @@ def _looks_opus(path: str) -> bool:
         return True  # unreadable: its read reports it
 
 
+def _nothing_in(folder: str, recursive: bool, recursive_option: bool) -> str:
+    """Why a folder gave no file, and where its files may be."""
+    entries = os.listdir(folder)
+    if not entries:
+        return "the folder is empty"
+    subfolders = sorted(e for e in entries if os.path.isdir(os.path.join(folder, e)))
+    if recursive or not subfolders:
+        return "no OPUS file in this folder"
+    names = ", ".join(subfolders[:3]) + (f" and {len(subfolders) - 3} more" if len(subfolders) > 3 else "")
+    how = "--recursive reads them" if recursive_option else "name them to read their files"
+    return f"no OPUS file in this folder, only subfolders ({names}): {how}"
+
+
 def gather(session: Session, sources: Iterable[str], *, recursive: bool = False,
-           every_file: bool = False) -> list[str]:
+           every_file: bool = False, recursive_option: bool = False) -> list[str]:
     """The files that `sources` name, in order; a source that names none is reported as a failure.
 
     With `every_file`, a folder gives all its files, OPUS or not (each is then
-    read, and a file that is not OPUS fails there).
+    read, and a file that is not OPUS fails there). `recursive_option` says the
+    command has --recursive (a folder of subfolders alone then points to it).
     """
     files: list[str] = []
     for source in sources:
@@ -48,8 +62,7 @@ def gather(session: Session, sources: Iterable[str], *, recursive: bool = False,
             if not every_file:
                 found = [path for path in found if _looks_opus(path)]
             if not found:
-                session.fail(source, "no OPUS file in this folder" if os.listdir(source)
-                             else "the folder is empty")
+                session.fail(source, _nothing_in(source, recursive, recursive_option))
         elif is_pattern(source) and not found:
             session.fail(source, "no file matches this pattern")
         files.extend(found)

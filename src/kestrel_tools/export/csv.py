@@ -20,7 +20,8 @@ def write_csv(data: Any, path: PathLike, *, layout: Layout | None = None) -> Non
 
     The columns are those of ``to_pandas``. `layout="wide"` writes one
     spectrum (one map position, one time point, one file) per row: the key
-    columns first (``file`` for a Collection; ``x, y`` for maps; ``time`` for
+    columns first (``file``, ``block`` and the FileInfo fields for a
+    Collection, a missing one an empty field; ``x, y`` for maps; ``time`` for
     series and trace series; ``region, x, y, start_time`` for multi-region
     maps), then one column per x value, headed by that x value (by the trace
     name for trace results). `layout="long"` writes one value per row: the key
@@ -60,6 +61,12 @@ def csv_lines(data: Any, *, layout: Layout | None = None) -> Iterator[str]:
     return _wide_lines(table) if layout == "wide" else _long_lines(table)
 
 
+def _kind(table: FlatTable, name: str) -> str:
+    """The data model's type of a key column."""
+    axis = table.layout.coords.get(name)
+    return "number" if axis is None else axis.type
+
+
 def _axis_text(table: FlatTable) -> list[str]:
     text = text_column(table.axis) if table.axis.dtype == object else shortest_text(table.axis)
     return [str(t) for t in text.tolist()]
@@ -71,7 +78,7 @@ def _wide_lines(table: FlatTable) -> Iterator[str]:
     step = max(1, _CHUNK_VALUES // max(1, width))
     for start in range(0, rows, step):
         stop = min(rows, start + step)
-        keys = [text_column(column[start:stop]).tolist() for column in table.keys.values()]
+        keys = [text_column(column[start:stop], _kind(table, name)).tolist() for name, column in table.keys.items()]
         values = shortest_text(table.values[start:stop]).tolist()
         yield "".join(",".join([key[i] for key in keys] + row) + "\n" for i, row in enumerate(values))
 
@@ -83,8 +90,8 @@ def _long_lines(table: FlatTable) -> Iterator[str]:
     # The keys of a row and the x values are formatted once and repeated as text;
     # only the values themselves are formatted per line.
     prefix: np.ndarray = np.full(rows, "", dtype=np.dtypes.StringDType())
-    for column in table.keys.values():
-        prefix = np.strings.add(prefix, np.strings.add(text_column(column), ","))
+    for name, column in table.keys.items():
+        prefix = np.strings.add(prefix, np.strings.add(text_column(column, _kind(table, name)), ","))
     axis = np.strings.add(np.array(_axis_text(table), dtype=np.dtypes.StringDType()), ",")
     step = max(1, _CHUNK_VALUES // max(1, width))
     for start in range(0, rows if width else 0, step):

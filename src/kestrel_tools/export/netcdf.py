@@ -65,9 +65,11 @@ def _storable(dataset: Any) -> Any:
         variable = dataset[name].variable
         variable.attrs = _attrs(variable.attrs)
         if variable.dtype == object:
-            # Object arrays of text become variable-length strings; None becomes "".
+            # Object arrays of text become variable-length strings; a missing text (None, or
+            # the NaN xarray puts in its place) becomes "", never the text "nan".
             dataset[name] = variable.copy(data=np.array(
-                ["" if v is None else str(v) for v in variable.values.reshape(-1)], dtype=object,
+                ["" if v is None or (isinstance(v, float) and v != v) else str(v)
+                 for v in variable.values.reshape(-1)], dtype=object,
             ).reshape(variable.shape))
     return dataset
 

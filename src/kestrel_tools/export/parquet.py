@@ -25,7 +25,9 @@ def write_parquet(data: Any, path: PathLike, *, layout: Layout | None = None) ->
 
     - `layout="wide"` (the default, but for a single spectrum): one row per
       spectrum (map position, time point, file), the key columns (``x, y``;
-      ``time``; ``region, x, y, start_time``; ``file``), then ``value``, the
+      ``time``; ``region, x, y, start_time``; ``file``, ``block`` and the
+      FileInfo fields, counts as int64 and times as UTC timestamps, null
+      where missing), then ``value``, the
       row's values as a fixed-size list of float32. The spectral axis is
       stored once, as a fixed-size list of float64 in the first row of a
       column named after it (``wavenumber``, ...; ``trace`` holds the trace
@@ -66,11 +68,24 @@ def write_parquet(data: Any, path: PathLike, *, layout: Layout | None = None) ->
     write_bytes(path, sink.getvalue())
 
 
+def _key_array(pa: Any, values: Any, kind: str) -> Any:
+    """A key column as Arrow holds it, typed by the data model even when every
+    value is missing: text as strings, counts as int64 and times as UTC
+    timestamps (null where missing), other numbers as float64."""
+    array = np.asarray(values)
+    if kind == "text" or array.dtype == object:
+        return pa.array([None if v is None else str(v) for v in array.tolist()], pa.string())
+    if kind == "time":
+        return pa.array(array.astype("datetime64[us]"), from_pandas=True).cast(pa.timestamp("us", tz="UTC"))
+    if kind == "count":
+        return pa.array(array, from_pandas=True).cast(pa.int64())
+    return pa.array(array)
+
+
 def _field(pa: Any, name: str, values: Any, flat: FlatTable) -> tuple[Any, Any]:
     """A column and its field, the field carrying the column's unit and label."""
-    array = values if isinstance(values, pa.Array) else pa.array(
-        values.tolist() if np.asarray(values).dtype == object else values)
     axis = flat.layout.coords.get(name)
+    array = values if isinstance(values, pa.Array) else _key_array(pa, values, "number" if axis is None else axis.type)
     meta = {}
     if axis is not None:
         meta["long_name"] = axis.label
@@ -87,7 +102,14 @@ def _table(pa: Any, columns: dict[str, Any], flat: FlatTable) -> Any:
 
 
 def _long_table(pa: Any, flat: FlatTable) -> Any:
-    return _table(pa, flat.long_columns(), flat)
+    rows, width = flat.shape
+    # Each key column is made once per row, then taken once per value.
+    repeat = pa.array(np.repeat(np.arange(rows, dtype=np.int64), width))
+    columns = {name: _field(pa, name, values, flat)[0].take(repeat) for name, values in flat.keys.items()}
+    columns[flat.along] = pa.array(np.tile(flat.axis, rows).tolist() if flat.axis.dtype == object
+                                   else np.tile(flat.axis, rows))
+    columns[model.VALUE_COLUMN] = pa.array(np.ascontiguousarray(flat.values).reshape(-1))
+    return _table(pa, columns, flat)
 
 
 def _wide_table(pa: Any, flat: FlatTable) -> Any:

@@ -3,15 +3,11 @@
 from __future__ import annotations
 
 import os
-from datetime import datetime, timezone
 from typing import TYPE_CHECKING, Any
-
-import numpy as np
-import numpy.typing as npt
 
 from kestrel_tools import model
 
-from kestrel_tools._flat import CollectionData, layout_of_data
+from kestrel_tools._flat import CollectionData, flat_table
 from kestrel_tools._layout import plan_of_result
 from kestrel_tools._optional import require
 from kestrel_tools.xarray_backend.labels import axis_attributes, labels_of
@@ -58,34 +54,18 @@ def to_xarray(result: object, *, path: str | os.PathLike[str] | None = None) -> 
 
 
 def collection_array(collection: CollectionData) -> xarray.DataArray:
-    """A Collection as a DataArray of dims ("file", the spectral axis), its
-    FileInfo fields as coordinates along "file" (the path is the "file" coordinate)."""
+    """A Collection as a DataArray of dims ("file", the spectral axis); the
+    block and the FileInfo fields are coordinates along "file", typed and
+    labelled as the data model says (times as datetime64 in UTC)."""
     xr = require("xarray", "xarray")
-    layout = layout_of_data(collection)
+    table = flat_table(collection)
+    layout = table.layout
     spectral = layout.spectral_dim or model.UNKNOWN_DIM
     coords: dict[str, Any] = {
-        "file": ("file", np.array([str(f) for f in collection.files], dtype=object)),
-        spectral: (spectral, np.asarray(collection.x, np.float64), axis_attributes(layout.coords[spectral])),
+        spectral: (spectral, table.axis, axis_attributes(layout.coords[spectral])),
+        **{name: ("file", values, axis_attributes(layout.coords[name])) for name, values in table.keys.items()},
     }
-    rows = [i.as_dict() for i in collection.info]
-    for key in rows[0] if rows else ():
-        if key != "path":
-            coords[key] = ("file", _coordinate([row[key] for row in rows]))
-    data: xarray.DataArray = xr.DataArray(collection.spectra, dims=layout.dims, coords=coords,
+    data: xarray.DataArray = xr.DataArray(table.values, dims=layout.dims, coords=coords,
                                           name=layout.variable, attrs={"long_name": layout.value.label,
                                                                        "y_kind": layout.value.name})
     return data
-
-
-def _coordinate(values: list[Any]) -> npt.NDArray[Any]:
-    """A metadata column as an array netCDF can hold: missing text is "", a missing number NaN."""
-    present = [v for v in values if v is not None]
-    if present and all(isinstance(v, datetime) for v in present):
-        # datetime64 has no zone: UTC, the one reading every offset agrees on.
-        return np.array([np.datetime64(v.astimezone(timezone.utc).replace(tzinfo=None), "us") if v is not None
-                         else np.datetime64("NaT", "us") for v in values])
-    if present and all(isinstance(v, (int, float)) for v in present):
-        if len(present) == len(values) and all(isinstance(v, int) for v in present):
-            return np.array(values, dtype=np.int64)
-        return np.array([np.nan if v is None else float(v) for v in values], dtype=np.float64)
-    return np.array(["" if v is None else str(v) for v in values], dtype=str)
