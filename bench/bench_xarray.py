@@ -5,13 +5,20 @@
   2. the whole map through Dask chunks of 32 x 32 positions on 2 worker processes (target <= 1.5x eager),
      read into the workers' memory (persist), and beside it gathered into this process (the transfer of
      the cube between processes comes on top of the reads)
-  3. the mean spectrum of a map of about 4 GB, written to a temporary folder, through chunks on the same
+  3. the mean spectrum with the engine's own chunks (chunks={} and chunks="auto") on the same cluster,
+     against the eager read plus the same mean in this process (target <= 1.5x), for the 97 MiB map and
+     for maps of --gb GiB (4 by default), written to a temporary folder
+  4. the mean spectrum of the largest map through chunks of 32 x 32 positions on a fresh 2-worker
      cluster, with each worker's peak memory                                      (target < 1 GB per worker)
 
-Every result is checked against the eager read (or, for the large map, against the mean accumulated
-while writing it), and the bytes the windowed reads were asked for are printed beside the cube's size.
+Every timed run is checked: the workers must have been asked for every window of the cube (a key kept in
+a worker's memory from an earlier run would read nothing), and the values against the eager read (or,
+for the large maps, against the mean accumulated while writing them).
 
-    .venv/bin/python bench/bench_xarray.py [--gb 4] [--keep DIR]
+    .venv/bin/python bench/bench_xarray.py [--gb 0.4,4] [--keep DIR]
+
+The eager read of a map needs its whole cube in this process (and the mean as much again): a size for
+which the memory available is short is reported as skipped (a MISS: not measured).
 """
 
 import argparse
@@ -83,11 +90,6 @@ def cluster_stats(client):
     return {key: sum(s[key] for s in stats.values()) for key in ("windows", "bytes")}
 
 
-def target(name, measured, limit):
-    """One line for scripts/bench.sh: TARGET name measured <=limit PASS|MISS."""
-    print(f"TARGET {name} {measured:.3f} <={limit:g} {'PASS' if measured <= limit else 'MISS'}", flush=True)
-
-
 def series_open_fraction(folder):
     """The share of a 20,000-record series that opening it reads (the times come later)."""
     from kestrel_tools import _native
@@ -115,12 +117,101 @@ def line(name, seconds, eager, target):
         common.target(label, seconds / eager, float(target[2:].strip().rstrip("x")))
 
 
+def memory_available():
+    """Bytes of memory the system can give without swapping (MemAvailable), or None when unknown."""
+    try:
+        with open("/proc/meminfo") as meminfo:
+            for row in meminfo:
+                if row.startswith("MemAvailable:"):
+                    return int(row.split()[1]) * 1024
+    except OSError:
+        pass
+    return None
+
+
+def new_cluster():
+    import distributed
+
+    return distributed.LocalCluster(n_workers=2, processes=True, threads_per_worker=1, host="127.0.0.1",
+                                    dashboard_address=None, worker_dashboard_address=None)
+
+
+def checked_time(client, run, check, cube_bytes, repeat=3):
+    """The best time of run() on the cluster over `repeat` runs, each one checked: in that run the workers
+    were asked for every byte of the cube (a result kept in a worker's memory from an earlier run would
+    read nothing and time only the scheduler), and check(what run returned) holds."""
+    best = float("inf")
+    for _ in range(repeat):
+        client.run(_windows.reset_read_stats)
+        start = time.perf_counter()
+        result = run()
+        took = time.perf_counter() - start
+        asked = cluster_stats(client)
+        assert asked["bytes"] == cube_bytes, f"a run asked for {asked['bytes']} bytes of a {cube_bytes}-byte cube"
+        check(result)
+        best = min(best, took)
+    return best
+
+
+def eager_mean(path):
+    """The mean spectrum as a user computes it without Dask: the whole cube read here, then averaged."""
+    from kestrel_tools import to_xarray
+
+    return to_xarray(kestrel.getOpusData(path, BLOCK)).mean(("y", "x")).values
+
+
+def default_chunk_means(client, path, expected, cube_bytes, size, repeat=3):
+    """The mean spectrum with chunks={} and chunks="auto" against the eager read and the same mean here."""
+    got = eager_mean(path)
+    assert np.allclose(got, expected, rtol=1e-4), f"{path}: the eager mean differs from the written one"
+    del got
+    t_eager = best_time(lambda: eager_mean(path), repeat=repeat)
+    t_read = best_time(lambda: kestrel.getOpusData(path, BLOCK), repeat=repeat)
+    print(f"  eager read and mean here {t_eager:.2f} s, of which the read {t_read:.2f} s")
+    for chunks, label in (({}, "empty"), ("auto", "auto")):
+        data = open_dataset(path, BLOCK, chunks=chunks).spectra.data
+        shape = "x".join(str(c[0]) for c in data.chunks)
+
+        def mean():
+            return open_dataset(path, BLOCK, chunks=chunks).spectra.mean(("y", "x")).values
+
+        def check(got):
+            assert np.allclose(got, expected, rtol=1e-4), f"{path}: the mean through chunks={chunks!r} differs"
+
+        took = checked_time(client, mean, check, cube_bytes, repeat)
+        print(f"  mean spectrum, chunks={chunks!r}: {took:.2f} s, {took / t_eager:.2f}x the eager read and mean "
+              f"here ({t_eager:.2f} s); {data.npartitions} chunks of {shape}")
+        common.target(f"xarray_default_chunks_{label}_mean_{size}", took / t_eager, 1.5)
+
+
+def large_map(folder, gb):
+    """A map of about `gb` GiB of 1500-point spectra (written unless kept from an earlier run), its path,
+    side and mean spectrum."""
+    side = int((gb * 2**30 / (4 * 1500 + INFO_SIZE)) ** 0.5)
+    big = os.path.join(folder, f"map{side}.0")
+    need = side * side * (4 * 1500 + INFO_SIZE)
+    free = shutil.disk_usage(folder).free
+    if not os.path.exists(big) and free < 2 * need:
+        print(f"map of {gb:g} GiB skipped: {need / 2**30:.1f} GiB of disk needed, {free / 2**30:.1f} GiB free")
+        return None
+    start = time.perf_counter()
+    if os.path.exists(big):  # kept from an earlier run: the same values
+        rows = patterned_rows(side, 1500)
+        expected = sum(rows(r).sum(axis=0, dtype=np.float64) for r in range(side)) / (side * side)
+    else:
+        expected = write_map(big, side, side, 1500, patterned_rows(side, 1500))
+    print(f"map {side} x {side} x 1500 ({os.path.getsize(big) / 2**30:.2f} GiB) ready in "
+          f"{time.perf_counter() - start:.1f} s")
+    return big, side, expected
+
+
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--gb", type=float, default=4.0, help="size of the large map in GB")
-    parser.add_argument("--big-chunk", type=int, default=32, help="positions per chunk side on the large map")
+    parser.add_argument("--gb", default="4", help="sizes of the large maps in GiB, comma-separated (0: none)")
+    parser.add_argument("--big-chunk", type=int, default=32, help="positions per chunk side on the largest map")
     parser.add_argument("--keep", help="write the files into this folder and keep them (and reuse them)")
     args = parser.parse_args()
+    sizes = sorted(gb for gb in (float(text) for text in args.gb.split(",") if text.strip()) if gb > 0)
 
     import distributed
 
@@ -143,24 +234,30 @@ def main():
         line("  isel alone (dataset already open)",
              best_time(lambda: ds.spectra.isel(y=slice(32, 64), x=slice(64, 96)).values, repeat=5), t_eager, "-")
 
-        target("xarray_open_series_read_share", series_open_fraction(folder), 1.0)
+        common.target("xarray_open_series_read_share", series_open_fraction(folder), 1.0)
 
-        with distributed.LocalCluster(n_workers=2, processes=True, threads_per_worker=1, host="127.0.0.1",
-                                      dashboard_address=None, worker_dashboard_address=None) as cluster, \
-                distributed.Client(cluster) as client:
+        larges = []
+        with new_cluster() as cluster, distributed.Client(cluster) as client:
             def chunks():
                 return open_dataset(path, BLOCK, chunks={"y": 32, "x": 32}).spectra.data
 
             def read_on_workers():
-                distributed.wait(chunks().persist())
+                persisted = chunks().persist()
+                distributed.wait(persisted)
+                return persisted
 
-            client.run(_windows.reset_read_stats)
-            assert np.array_equal(chunks().compute(), eager)
-            asked = cluster_stats(client)
-            line("whole map, Dask chunks 32 x 32 read on 2 workers", best_time(read_on_workers, repeat=3), t_eager,
-                 "<= 1.5x")
-            line("  the same, gathered into this process", best_time(lambda: chunks().compute(), repeat=3),
-                 t_eager, "-")
+            def same_as_eager(persisted):
+                assert np.array_equal(persisted.compute(), eager), "the chunks read differ from the eager read"
+                client.cancel(persisted)
+
+            def gathered(cube):
+                assert np.array_equal(cube, eager), "the chunks gathered differ from the eager read"
+
+            read_on_workers()  # the workers import what the reads need
+            line("whole map, Dask chunks 32 x 32 read on 2 workers",
+                 checked_time(client, read_on_workers, same_as_eager, eager.nbytes), t_eager, "<= 1.5x")
+            line("  the same, gathered into this process",
+                 checked_time(client, lambda: chunks().compute(), gathered, eager.nbytes), t_eager, "-")
 
             def windows_here():
                 for y in range(0, 128, 32):
@@ -170,58 +267,52 @@ def main():
 
             line("  the same 16 windows read here, one after another", best_time(windows_here, repeat=5), t_eager,
                  "-")
-            def eager_mean():
-                from kestrel_tools import to_xarray
-                return to_xarray(kestrel.getOpusData(path, BLOCK)).mean(("y", "x")).values
-
-            expected = eager_mean()
-            t_eager_mean = best_time(eager_mean, repeat=3)
-            for chunks, label in (({}, "{}"), ("auto", "auto")):
-                def default_mean():
-                    return open_dataset(path, BLOCK, chunks=chunks).spectra.mean(("y", "x")).values
-
-                assert np.allclose(default_mean(), expected, rtol=1e-5)
-                ratio = best_time(default_mean, repeat=3) / t_eager_mean
-                print(f"  mean spectrum, chunks={label}: {ratio:.2f}x the eager read and mean here "
-                      f"({t_eager_mean * 1e3:.0f} ms)")
-                target(f"xarray_default_chunks_{label.strip('{}') or 'empty'}_mean_100MB", ratio, 1.5)
+            expected = eager.astype(np.float64).mean(axis=(0, 1))
+            cube_bytes = eager.nbytes
+            del eager
+            default_chunk_means(client, path, expected, cube_bytes, "100MB")
+            print(f"    the workers' memory limit: "
+                  f"{', '.join(f'{w.memory_manager.memory_limit / 2**30:.1f} GiB' for w in cluster.workers.values())}")
             line("  one empty task's round trip on this cluster",
                  best_time(lambda: client.submit(int, 0, pure=False).result(), repeat=5), t_eager, "-")
-            print(f"    one pass asked for {asked['windows']} windows, {asked['bytes'] / 2**20:.1f} MiB "
-                  f"(cube {eager.nbytes / 2**20:.1f} MiB)")
-            del eager
 
-            side = int((args.gb * 2**30 / (4 * 1500 + INFO_SIZE)) ** 0.5)
-            big = os.path.join(folder, f"map{side}.0")
-            need = side * side * (4 * 1500 + INFO_SIZE)
-            free = shutil.disk_usage(folder).free
-            if not os.path.exists(big) and free < 2 * need:
-                print(f"large map skipped: {need / 2**30:.1f} GiB needed, {free / 2**30:.1f} GiB free")
-                return
-            start = time.perf_counter()
-            if os.path.exists(big):  # kept from an earlier run: the same values
-                rows = patterned_rows(side, 1500)
-                expected = sum(rows(r).sum(axis=0, dtype=np.float64) for r in range(side)) / (side * side)
-            else:
-                expected = write_map(big, side, side, 1500, patterned_rows(side, 1500))
-            print(f"map {side} x {side} x 1500 ({os.path.getsize(big) / 2**30:.2f} GiB) ready in "
-                  f"{time.perf_counter() - start:.1f} s")
-            client.restart()  # fresh workers, so their peak memory is this computation's
-            client.run(_windows.reset_read_stats)
-            baseline = client.run(peak_rss_mb)
-            start = time.perf_counter()
-            edge = args.big_chunk
-            mean = open_dataset(big, BLOCK, chunks={"y": edge, "x": edge}).spectra.mean(("y", "x")).values
-            took = time.perf_counter() - start
-            assert np.allclose(mean, expected, rtol=1e-4), "the mean spectrum differs from the written one"
-            peaks = client.run(peak_rss_mb)
-            asked = cluster_stats(client)
-            print(f"  mean spectrum through chunks of {edge} x {edge} on 2 workers: {took:.1f} s, "
-                  f"{side * side * 6000 / 2**30 / took:.2f} GiB/s of spectra")
-            print(f"    worker peak memory: {', '.join(f'{mb:.0f} MB' for mb in peaks.values())} "
-                  f"(target < 1024 MB each); before the computation: "
-                  f"{', '.join(f'{mb:.0f} MB' for mb in baseline.values())}")
-            print(f"    asked for {asked['windows']} windows, {asked['bytes'] / 2**30:.2f} GiB")
+            for gb in sizes:
+                made = large_map(folder, gb)
+                if made is None:
+                    continue
+                big, side, expected = made
+                larges.append(made)
+                cube_bytes = side * side * 1500 * 4
+                available = memory_available()
+                if available is not None and available < 2.5 * cube_bytes:
+                    print(f"  the eager read of {cube_bytes / 2**30:.1f} GiB skipped: "
+                          f"{available / 2**30:.1f} GiB of memory available")
+                    for label in ("empty", "auto"):
+                        print(f"TARGET xarray_default_chunks_{label}_mean_{gb:g}GB skipped <=1.5 MISS", flush=True)
+                    continue
+                default_chunk_means(client, big, expected, cube_bytes, f"{gb:g}GB", repeat=2)
+
+        if not larges:
+            return
+        big, side, expected = larges[-1]
+        edge = args.big_chunk
+        for label, chunks in (("the engine's chunks", {}), (f"chunks of {edge} x {edge}", {"y": edge, "x": edge})):
+            # A fresh cluster each, so that the workers' peak memory is this computation's.
+            with new_cluster() as cluster, distributed.Client(cluster) as client:
+                client.run(_windows.reset_read_stats)
+                baseline = client.run(peak_rss_mb)
+                start = time.perf_counter()
+                mean = open_dataset(big, BLOCK, chunks=chunks).spectra.mean(("y", "x")).values
+                took = time.perf_counter() - start
+                assert np.allclose(mean, expected, rtol=1e-4), "the mean spectrum differs from the written one"
+                peaks = client.run(peak_rss_mb)
+                asked = cluster_stats(client)
+                assert asked["bytes"] == side * side * 1500 * 4, "the chunks did not read the whole cube"
+                print(f"  mean spectrum through {label} on 2 fresh workers: {took:.1f} s, "
+                      f"{side * side * 6000 / 2**30 / took:.2f} GiB/s of spectra, {asked['windows']} windows")
+                print(f"    worker peak memory: {', '.join(f'{mb:.0f} MB' for mb in peaks.values())} "
+                      f"(target < 1024 MB each); before the computation: "
+                      f"{', '.join(f'{mb:.0f} MB' for mb in baseline.values())}")
     finally:
         if not args.keep:
             shutil.rmtree(folder, ignore_errors=True)

@@ -48,9 +48,9 @@ done
 
 echo
 echo "machine: $(nproc) cores, $cpu; load (1, 5, 15 min) $load_before before, $(load) after; $started"
-printf '%-48s %10s %10s %-5s %s\n' target measured limit result script
+printf '%-56s %10s %10s %-5s %s\n' target measured limit result script
 while read -r _ tname measured limit result script; do
-  printf '%-48s %10s %10s %-5s %s\n' "$tname" "$measured" "$limit" "$result" "$script"
+  printf '%-56s %10s %10s %-5s %s\n' "$tname" "$measured" "$limit" "$result" "$script"
 done <"$targets"
 echo "$(grep -c ' PASS ' "$targets") met, $(grep -c ' MISS ' "$targets") missed"
 exit $failed

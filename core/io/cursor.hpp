@@ -14,6 +14,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/little_endian.hpp"
 #include "base/result.hpp"
 #include "io/byte_source.hpp"
 
@@ -75,12 +76,7 @@ class Cursor {
     std::byte raw[sizeof(T)];
     KESTREL_TRY(std::size_t got, read_small(raw, sizeof(T)));
     if (got < sizeof(T)) return Error::truncated(sizeof(T));
-    if constexpr (std::endian::native == std::endian::big) {
-      for (std::size_t i = 0; i < sizeof(T) / 2; ++i) std::swap(raw[i], raw[sizeof(T) - 1 - i]);
-    }
-    T value;
-    std::memcpy(&value, raw, sizeof(T));
-    return value;
+    return load_le<T>(raw);
   }
 
   const ByteSource& source_;

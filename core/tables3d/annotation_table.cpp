@@ -1,7 +1,6 @@
 #include "tables3d/annotation_table.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -10,6 +9,7 @@
 #include <unordered_map>
 
 #include "base/checked.hpp"
+#include "base/little_endian.hpp"
 #include "container/text.hpp"
 #include "params/param_block.hpp"
 #include "params/value_arith.hpp"
@@ -268,18 +268,6 @@ Result<std::int64_t> TableReader::refuse_endless_rows(const std::vector<Column>&
   }
   // Rows with a number cell end inside the file: that many are backed by its bytes.
   return has_number ? static_cast<std::int64_t>(whole_rows) : std::int64_t{0};
-}
-
-template <typename T>
-T load_le(const std::byte* at) {
-  std::byte raw[sizeof(T)];
-  std::memcpy(raw, at, sizeof(T));
-  if constexpr (std::endian::native == std::endian::big) {
-    for (std::size_t i = 0; i < sizeof(T) / 2; ++i) std::swap(raw[i], raw[sizeof(T) - 1 - i]);
-  }
-  T value;
-  std::memcpy(&value, raw, sizeof(T));
-  return value;
 }
 
 // Rows that lie whole inside the file, with cells of fixed widths, are read a

@@ -29,8 +29,12 @@ class BlockArguments {
     expected_ = identity_from_object(identity);
   }
 
-  // plan_read of the source and block, with the file the one `identity` names.
-  void plan(PlanOptions options, PlannedRead& read) const {
+  // plan_read of the source and block, the file the one `identity` names:
+  // the regions' coordinate arrays made only with `coordinates`.
+  void plan(PlannedRead& read, bool coordinates = false, PlanDepth depth = PlanDepth::full) const {
+    PlanOptions options;
+    options.coordinates = coordinates;
+    options.depth = depth;
     options.expected = expected_;
     plan_read(source, block, options, read);
   }

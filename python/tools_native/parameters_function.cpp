@@ -12,7 +12,7 @@ Ref native_parameters(PyObject* args, PyObject* kwargs) {
   BlockArguments call;
   call.parse(args, kwargs, "OO:parameters", names);
   PlannedRead read;
-  call.plan({.coordinates = false, .depth = PlanDepth::parameters}, read);
+  call.plan(read, false, PlanDepth::parameters);
   Ref parameters = std::move(read.objects.parameters);
   read.close();
   return parameters;

@@ -116,7 +116,7 @@ Ref native_plan(PyObject* args, PyObject* kwargs) {
   int times = 1;
   call.parse(args, kwargs, "OO|p:plan", names, &times);
   PlannedRead read;
-  call.plan({}, read);
+  call.plan(read, /*coordinates=*/true);
   const BlockPlan& plan = *read.plan;
   Dict d;
   d.set("kind", Ref::check(PyUnicode_FromString(kind_name(plan.kind))))

@@ -12,7 +12,7 @@ Ref native_read_times(PyObject* args, PyObject* kwargs) {
   BlockArguments call;
   call.parse(args, kwargs, "OO|O:read_times", names, &call.identity);
   PlannedRead read;
-  call.plan({.coordinates = false}, read);
+  call.plan(read);
   const BlockPlan& plan = *read.plan;
   Ref result = Ref::borrow(Py_None);
   if (plan.kind == BlockKind::series) {

@@ -48,7 +48,7 @@ Ref native_read_window(PyObject* args, PyObject* kwargs) {
   }
 
   PlannedRead read;
-  call.plan({.coordinates = false}, read);
+  call.plan(read);
   const BlockPlan& plan = *read.plan;
 
   Ref entries = Ref::check(PySequence_Fast(window_arg, "window must be a sequence with one entry per axis"));
