@@ -119,7 +119,8 @@ def test_collect_command(tmp_path, capsys, suffix):
 
 
 @pytest.mark.filterwarnings("ignore::kestrel_tools.MetadataWarning")
-@pytest.mark.parametrize("name", ["metadata", "model", "progress", "collection", "tables", "sources"])
+@pytest.mark.parametrize("name", ["metadata", "model", "progress", "collection", "tables", "sources", "_flat",
+                                  "_collection_choice", "export._text", "cli.info"])
 def test_docstring_examples(name):
     """The examples in the docstrings run as written."""
     import doctest

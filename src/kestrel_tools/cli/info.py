@@ -18,6 +18,7 @@ from typing import Any
 
 import kestrel
 
+from kestrel_tools import model
 from kestrel_tools._read_errors import READ_ERRORS
 from kestrel_tools.cli.describe import block_summary, plain, sparse_text, x_text
 from kestrel_tools.cli.grammar import Block
@@ -122,6 +123,22 @@ def pictures(path: str) -> list[dict[str, Any]]:
     return described
 
 
+# The units of the metadata fields, from the data model (a collection's columns are these fields).
+_FIELD_UNITS = {c.name: c.unit for c in model.KINDS["collection"].coords if c.source == "info" and c.unit}
+
+
+def _field_text(name: str, value: Any) -> str:
+    """A metadata field as the text shows it: a y kind in words ("Raman spectrum"), a number with its unit.
+
+    >>> _field_text("y_kind", "raman"), _field_text("resolution", 4.0), _field_text("scans", 32)
+    ('Raman spectrum', '4.0 cm-1', '32')
+    """
+    if name == "y_kind" and value in model.VALUE_KINDS:
+        return model.VALUE_KINDS[value].noun
+    unit = _FIELD_UNITS.get(name)
+    return f"{value} {unit}" if unit else str(value)
+
+
 def print_summary(session: Session, summary: dict[str, Any]) -> None:
     """The summary as indented lines."""
     say = session.say
@@ -131,7 +148,7 @@ def print_summary(session: Session, summary: dict[str, Any]) -> None:
     say(f"  acquired:   {summary.get('acquired') or '-'}")
     for name, value in summary.get("metadata", {}).items():
         if value not in (None, ""):
-            say(f"  {name.replace('_', ' ')}: {value}")
+            say(f"  {name.replace('_', ' ')}: {_field_text(name, value)}")
     say(f"  {len(summary['blocks'])} data block{'s' if len(summary['blocks']) != 1 else ''}")
     for block in summary["blocks"]:
         name = " ".join(block["block"])
