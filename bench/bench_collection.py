@@ -123,6 +123,15 @@ def collection_bench(n):
               f" ({cpu_one / n * 1e6:.1f} us per file)")
         print(f"  peak traced memory {peak / 2**20:.1f} MiB for a {matrix / 2**20:.1f} MiB matrix"
               f" ({peak / matrix:.3f}x)")
+        # What a table of the collection adds: each row's metadata, read on first use (once per collection).
+        metadata = float("inf")
+        for _ in range(3):
+            fresh = read_collection(paths, workers=2)
+            start = time.perf_counter()
+            assert len(fresh.info) == n
+            metadata = min(metadata, time.perf_counter() - start)
+        print(f"  the rows' metadata (Collection.info, for tables): {metadata * 1e3:.1f} ms"
+              f" ({metadata / two:.2f}x the read)")
 
 
 def series_info_bench(records=50_000, npt=64):

@@ -73,7 +73,8 @@ class Collection:
     def __init__(self, x: FloatArray, spectra: npt.NDArray[np.float32], files: list[str], blocks: list[Triple],
                  failed: list[tuple[str, str]], info: list[FileInfo] | None = None, *,
                  y_kind: str | None = None, x_unit: str | None = None, excluded: list[Excluded] | None = None,
-                 passed_over: list[str] | None = None, x_ranges: FloatArray | None = None) -> None:
+                 passed_over: list[str] | None = None, x_ranges: FloatArray | None = None,
+                 storage_options: StorageOptions = None) -> None:
         self.x = x
         self.spectra = spectra
         self.files = files
@@ -86,12 +87,14 @@ class Collection:
         self.x_ranges = (np.asarray(x_ranges, dtype=np.float64).reshape(-1, 2) if x_ranges is not None
                          else np.tile(x[[0, -1]] if x.size else np.full(2, np.nan), (len(files), 1)))
         self._info = info
+        self._storage_options = storage_options  # for the URLs `info` reads again
 
     @property
     def info(self) -> list[FileInfo]:
         """A FileInfo per row (read from the files on first access)."""
         if self._info is None:
-            self._info = [file_info(path, block) for path, block in zip(self.files, self.blocks)]
+            self._info = [file_info(path, block, storage_options=self._storage_options)
+                          for path, block in zip(self.files, self.blocks)]
         return self._info
 
     def __len__(self) -> int:
@@ -199,7 +202,7 @@ def read_collection(sources: PathArg | Iterable[PathArg], block: str | Sequence[
     return Collection(x, spectra, [found.paths[i] for i in members], [found.block_of(i) for i in members], failed,
                       y_kind=kind[0] if kind else None, x_unit=kind[1] if kind else None,
                       excluded=choice.excluded, passed_over=found_files.passed_over,
-                      x_ranges=found.meta[np.asarray(members, dtype=np.int64)][:, 3:5])
+                      x_ranges=found.meta[np.asarray(members, dtype=np.int64)][:, 3:5], storage_options=storage_options)
 
 
 def _reason(error: BaseException) -> str:

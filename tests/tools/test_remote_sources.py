@@ -238,6 +238,9 @@ def test_every_entry_point_takes_the_source(kind, write, request):
     assert np.array_equal(chunked, kestrel.getOpusData(path, BLOCK).spectra)
     collected = read_collection([spectrum, single], storage_options=options)
     assert collected.failed == [] and np.array_equal(collected.spectra[0], collected.spectra[1])
+    # The rows' metadata is read again from each source (a URL with the collection's storage options).
+    rows = collected.to_pandas().iloc[:, 1:12]
+    assert rows.iloc[1].equals(rows.iloc[0]) and rows["scans"].iloc[1] > 0
 
 
 def kestrel_tools_demo():
