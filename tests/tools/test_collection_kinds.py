@@ -226,6 +226,15 @@ def test_collect_says_what_a_newcomer_needs(tmp_path, capsys, make, options, sai
     assert said in capsys.readouterr().err
 
 
+@pytest.mark.filterwarnings("ignore::kestrel_tools.MetadataWarning")
+def test_collect_again_into_the_folder_it_reads(tmp_path, capsys):
+    """The table of an earlier run in the folder is the output, not an input that is "not an OPUS file"."""
+    write(tmp_path, "a.0", rng.normal(size=16))
+    for force in ([], ["--force"]):
+        assert kestrel_main(["collect", str(tmp_path), "--out", str(tmp_path / "t.csv"), *force]) == 0
+    assert "not an OPUS file" not in capsys.readouterr().err
+
+
 def test_convert_combine_points_to_collect_for_other_axes(mixed, capsys):
     """convert has no --axis: its advice names the command that interpolates, not a Python argument."""
     folder, _, _ = mixed

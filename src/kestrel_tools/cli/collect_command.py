@@ -191,6 +191,9 @@ def run(args: argparse.Namespace) -> int:
     if not outputs.claim(out):
         return session.status
     paths = gather(session, args.inputs, recursive=args.recursive, every_file=True, recursive_option=True)
+    # The table of an earlier run in the folder read is this run's output, not one of its inputs.
+    output = os.path.realpath(out)
+    paths = [p for p in paths if os.path.realpath(p) != output]
     if not paths:
         return session.status
     where = args.inputs[0] if len(args.inputs) == 1 else "collect"
