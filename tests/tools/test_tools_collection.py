@@ -203,6 +203,7 @@ def test_spectral_axis_is_named_as_for_a_result(tmp_path, dxu, name):
     (dict(block=("AB", "3D", "NONE")), "is not a 2D block"),
     (dict(block=("XY", "2D", "NONE")), "is not a block getOpusData reads"),
     (dict(block="first"), "block must be 'auto'"),
+    (dict(block="AB 3D NONE"), "is not a 2D block"),
     (dict(axis="union"), "axis must be 'same'"),
     (dict(axis=[[1.0]]), "axis must be 'same', 'common' or a 1-D array"),
     (dict(on_error="ignore"), "on_error must be"),
