@@ -78,8 +78,14 @@ def main():
         fs = fsspec.filesystem("http")
         assert np.array_equal(read_whole(url), expected)
         ours, theirs = side_by_side(lambda: read_whole(url), lambda: fs.cat_file(url))
-        print(f"whole map over HTTP ({size / 2**20:.1f} MiB): kestrel_tools {ours * 1e3:.1f} ms, "
-              f"fsspec read of the bytes {theirs * 1e3:.1f} ms")
+        server.reset()
+        read_whole(url)
+        ours_requests = len(server.requests())
+        server.reset()
+        fs.cat_file(url)
+        print(f"whole map over HTTP ({size / 2**20:.1f} MiB): kestrel_tools {ours * 1e3:.1f} ms "
+              f"({ours_requests} requests), "
+              f"fsspec read of the bytes {theirs * 1e3:.1f} ms ({len(server.requests())} request)")
         target("http_whole_map_vs_fsspec_bytes", ours / theirs, 1.5)
 
         window = [(ny // 4, ny // 2), (nx // 4, nx // 2), (0, npt)]

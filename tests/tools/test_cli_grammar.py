@@ -81,8 +81,11 @@ def test_a_small_file_claiming_a_huge_map(write, tmp_path, capsys):
     out = tmp_path / "out"
     assert main(["convert", path, "--to", "nc", "--out", str(out)]) == 1
     err = capsys.readouterr().err
-    assert "records 3 of the 1,048,576 positions" in err and "over 100 times" in err and "--force" in err
+    assert "AB 3D NONE: the file records 3 of the 1,048,576 positions" in err
+    assert "over 100 times" in err and "--force" in err
     assert list(out.iterdir()) == []
+    assert main(["plot", path, "--out", str(tmp_path / "map.png")]) == 0
+    assert "AB 3D NONE: the file records 3 of the 1,048,576 positions" in capsys.readouterr().err
     assert main(["info", path]) == 0
     assert "records 3 of the 1,048,576 positions" in capsys.readouterr().out
 

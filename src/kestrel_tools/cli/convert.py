@@ -23,7 +23,7 @@ from typing import Any
 import kestrel
 
 from kestrel_tools._read_errors import READ_ERRORS
-from kestrel_tools.cli.describe import block_summary, sparse_text
+from kestrel_tools.cli.describe import block_summary, note_sparse
 from kestrel_tools.cli.grammar import Block, UsageError
 from kestrel_tools.cli.inputs import gather
 from kestrel_tools.cli.outputs import Outputs
@@ -91,9 +91,7 @@ def convert_one(session: Session, outputs: Outputs, args: argparse.Namespace, pa
 
 def within_growth(session: Session, path: str, entry: dict[str, Any], args: argparse.Namespace) -> bool:
     """Says how sparse a map is; False (reported) when its output would dwarf the file and --force is not given."""
-    sparse = sparse_text(entry)
-    if sparse:
-        session.note(path, f"{' '.join(entry['block'])}: {sparse}")
+    note_sparse(session, path, entry)
     values = 1
     for n in entry["shape"]:
         values *= n

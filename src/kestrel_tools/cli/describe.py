@@ -15,7 +15,7 @@ model: "cm-1", not the file's code "WN"; map coordinates in micrometres.
 from __future__ import annotations
 
 import math
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
 import numpy as np
 
@@ -25,6 +25,9 @@ from kestrel_tools import _windows, model
 from kestrel_tools._layout import MAP_KINDS, MULTI_REGION_KINDS, TRACE_KINDS
 from kestrel_tools._read_errors import READ_ERRORS
 from kestrel_tools.cli.messages import what_went_wrong
+
+if TYPE_CHECKING:
+    from kestrel_tools.cli.session import Session
 
 Block = tuple[str, str, str]
 
@@ -118,6 +121,13 @@ def sparse_text(entry: dict[str, Any]) -> str | None:
         return None
     return (f"the file records {grid['recorded']:,} of the {grid['positions']:,} positions its "
             f"{grid['columns']:,} x {grid['rows']:,} map claims; the others read as zeros")
+
+
+def note_sparse(session: Session, path: str, entry: dict[str, Any]) -> None:
+    """Notes a sparse map on standard error before a command reads it: "BLOCK: " and `sparse_text`."""
+    sparse = sparse_text(entry)
+    if sparse:
+        session.note(path, f"{' '.join(entry['block'])}: {sparse}")
 
 
 def describe_line(entry: dict[str, Any]) -> str:

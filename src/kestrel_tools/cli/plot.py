@@ -19,7 +19,7 @@ import pathlib
 import kestrel
 
 from kestrel_tools._read_errors import READ_ERRORS
-from kestrel_tools.cli.describe import block_summary, sparse_text
+from kestrel_tools.cli.describe import block_summary, note_sparse
 from kestrel_tools.cli.grammar import UsageError
 from kestrel_tools.cli.inputs import gather
 from kestrel_tools.cli.outputs import Outputs
@@ -53,9 +53,7 @@ def run(args: argparse.Namespace) -> int:
                 if "error" in entry:
                     session.fail(path, entry["exception"], block)
                     continue
-                sparse = sparse_text(entry)
-                if sparse:
-                    session.note(path, sparse)
+                note_sparse(session, path, entry)
                 result = kestrel.getOpusData(path, block)
             except READ_ERRORS as error:
                 session.fail(path, error)
