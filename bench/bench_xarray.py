@@ -8,8 +8,8 @@
   3. the mean spectrum with the engine's own chunks (chunks={} and chunks="auto") on the same cluster,
      against the eager read plus the same mean in this process (target <= 1.5x), for the 97 MiB map and
      for maps of --gb GiB (4 by default), written to a temporary folder
-  4. the mean spectrum of the largest map through chunks of 32 x 32 positions on a fresh 2-worker
-     cluster, with each worker's peak memory                                      (target < 1 GB per worker)
+  4. the mean spectrum of the largest map through the engine's chunks and through chunks of 32 x 32
+     positions, each on a fresh 2-worker cluster, with each worker's peak memory  (target < 1 GB per worker)
 
 Every timed run is checked: the workers must have been asked for every window of the cube (a key kept in
 a worker's memory from an earlier run would read nothing), and the values against the eager read (or,
@@ -17,8 +17,8 @@ for the large maps, against the mean accumulated while writing them).
 
     .venv/bin/python bench/bench_xarray.py [--gb 0.4,4] [--keep DIR]
 
-The eager read of a map needs its whole cube in this process (and the mean as much again): a size for
-which the memory available is short is reported as skipped (a MISS: not measured).
+The eager read and mean of a map peak at 2.5 times its cube in this process (10.3 GB for the 4 GiB map):
+a size for which less than 3 times is available is reported as skipped (a MISS: not measured).
 """
 
 import argparse
@@ -284,7 +284,7 @@ def main():
                 larges.append(made)
                 cube_bytes = side * side * 1500 * 4
                 available = memory_available()
-                if available is not None and available < 2.5 * cube_bytes:
+                if available is not None and available < 3 * cube_bytes:
                     print(f"  the eager read of {cube_bytes / 2**30:.1f} GiB skipped: "
                           f"{available / 2**30:.1f} GiB of memory available")
                     for label in ("empty", "auto"):
