@@ -263,6 +263,7 @@ def test_the_engine_claims_urls_by_extension_and_other_sources_by_magic():
                       "netCDF URL": False, "zarr URL": False}
 
 
+@pytest.mark.filterwarnings("ignore::UserWarning")  # the test map has no sample or instrument fields
 def test_requests_over_http_are_what_the_read_needs(served):
     """file_info: the size and each block of the file it needs once (the listing and the parameters from
     one opening); a whole map of tens of megabytes: its values in one request besides the plans'."""
