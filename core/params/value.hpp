@@ -56,13 +56,25 @@ class ParamList {
   // amount whatever the file claims.
   static constexpr std::size_t kInitialItems = 32;
 
-  // Keys are a block entry's four-byte name: up to eight bytes are one word,
-  // mixed by a multiply; longer keys (never in a file) take the library hash.
+  // Keys are a block entry's four-byte name: up to eight bytes are one word
+  // (read with fixed-size loads, which the processor forwards from the stores
+  // before them), mixed by a multiply; longer keys (never in a file) take the
+  // library hash.
   static std::size_t hash(std::string_view key) {
-    if (key.size() > 8) return std::hash<std::string_view>{}(key);
+    const std::size_t n = key.size();
+    const auto* p = reinterpret_cast<const unsigned char*>(key.data());
     std::uint64_t word = 0;
-    std::memcpy(&word, key.data(), key.size());
-    word = (word ^ (std::uint64_t{key.size()} << 59)) * 0x9E3779B97F4A7C15ull;
+    if (n > 8) return std::hash<std::string_view>{}(key);
+    if (n >= 4) {
+      std::uint32_t head = 0;
+      std::uint32_t tail = 0;
+      std::memcpy(&head, p, 4);
+      std::memcpy(&tail, p + n - 4, 4);
+      word = (std::uint64_t{head} << 32) | tail;
+    } else {
+      for (std::size_t i = 0; i < n; ++i) word = (word << 8) | p[i];
+    }
+    word = (word ^ (std::uint64_t{n} << 59)) * 0x9E3779B97F4A7C15ull;
     return static_cast<std::size_t>(word ^ (word >> 32));
   }
 

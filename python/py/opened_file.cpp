@@ -9,6 +9,14 @@ namespace kestrel::py {
 namespace {
 
 PyObject* g_open = nullptr;  // strong, set once at module exec
+PyObject* g_fileno_name = nullptr;  // interned, made on first use and kept
+PyObject* g_close_name = nullptr;
+
+PyObject* interned(PyObject*& slot, const char* name) {
+  if (slot == nullptr) slot = PyUnicode_InternFromString(name);
+  if (slot == nullptr) throw PyErrAlreadySet{};
+  return slot;
+}
 
 // A pipe or a FIFO may keep a read waiting for as long as its writer likes:
 // the wait lets the interpreter's other threads run, and a signal that comes
@@ -49,7 +57,7 @@ OpenedFile::OpenedFile(PyObject* path) {
   // FileIO sees it, and that str is what its errors carry.
   file_ = Ref::check(PyObject_CallFunction(g_open, "Osi", path, "rb", 0));
   try {
-    Ref fileno = Ref::check(PyObject_CallMethod(file_.get(), "fileno", nullptr));
+    Ref fileno = Ref::check(PyObject_CallMethodNoArgs(file_.get(), interned(g_fileno_name, "fileno")));
     const long fd = PyLong_AsLong(fileno.get());
     if (fd == -1 && PyErr_Occurred()) throw PyErrAlreadySet{};
     fd_ = static_cast<int>(fd);
@@ -77,7 +85,7 @@ void OpenedFile::close() {
   Ref file = std::move(file_);
   source_.reset();
   fd_ = -1;
-  Ref::check(PyObject_CallMethod(file.get(), "close", nullptr));
+  Ref::check(PyObject_CallMethodNoArgs(file.get(), interned(g_close_name, "close")));
 }
 
 OpenedFile::~OpenedFile() { close_quietly(); }

@@ -19,7 +19,10 @@ namespace {
 // block[i].upper() as UTF-8 (surrogates passed through).
 std::string upper_item(PyObject* block, Py_ssize_t index) {
   Ref item = Ref::check(PySequence_GetItem(block, index));
-  Ref upper = Ref::check(PyObject_CallMethod(item.get(), "upper", nullptr));
+  static PyObject* name = nullptr;  // interned, made on first use and kept
+  if (name == nullptr) name = PyUnicode_InternFromString("upper");
+  if (name == nullptr) throw PyErrAlreadySet{};
+  Ref upper = Ref::check(PyObject_CallMethodNoArgs(item.get(), name));
   if (!PyUnicode_Check(upper.get())) {
     PyErr_Format(PyExc_TypeError, "upper() returned %.200s, not str", Py_TYPE(upper.get())->tp_name);
     throw PyErrAlreadySet{};

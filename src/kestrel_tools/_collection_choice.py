@@ -94,8 +94,8 @@ def _kind_error(block: Triple, kind: Kind, held: Kind) -> ValueError:
                           f"{held[1] or 'no unit'}: a collection holds one x unit; read this file with others "
                           "of its unit")
     theirs = describe_kind(held)[1]
-    return ValueError(f"the file holds {one}{f' on {kind[1]}' if kind[1] else ''} ({' '.join(block)}) where most "
-                      f"files hold {theirs}{f' on {held[1]}' if held[1] else ''}: block={block!r} collects {many}")
+    return ValueError(f"the file holds {one}{f' in {kind[1]}' if kind[1] else ''} ({' '.join(block)}) where most "
+                      f"files hold {theirs}{f' in {held[1]}' if held[1] else ''}: block={block!r} collects {many}")
 
 
 def choose(found: Survey, mode: Literal["same", "interpolate"]) -> Choice:

@@ -133,7 +133,7 @@ def read_collection(sources: PathArg | Iterable[PathArg], block: str | Sequence[
         block: "auto" takes each file's primary 2D block (the primary-block
             rule of kestrel_tools.metadata among the 2D blocks: a collection
             holds one spectrum per file), or a triple such as
-            ("AB", "2D", "NONE"). Either way the collection holds one kind of
+            ("AB", "2D", "NONE") or its text "AB 2D NONE". Either way the collection holds one kind of
             spectrum, the one most files share (what the values are and the x
             unit; a tie goes to the kind that ranks first by the primary-block
             rule): a file of another kind is left out, its reason saying what
@@ -290,11 +290,20 @@ def _interpolated(found: Survey, choice: Choice, target: FloatArray, workers: in
 
 
 def check_block(block: str | Sequence[str]) -> Triple | None:
-    """None for "auto", else the upper-cased 2D triple; ValueError for anything else."""
+    """None for "auto", else the upper-cased 2D triple; ValueError for anything else.
+
+    The block may also be written as a collection's ``block`` column writes it:
+
+    >>> check_block("ab 2D NONE")
+    ('AB', '2D', 'NONE')
+    """
     if isinstance(block, str):
-        if block != "auto":
-            raise ValueError(f"block must be 'auto' or a (type, dimensions, derivative) triple, not {block!r}")
-        return None
+        if block == "auto":
+            return None
+        if len(block.split()) != 3:
+            raise ValueError(f"block must be 'auto', a (type, dimensions, derivative) triple or its text "
+                             f"('AB 2D NONE'), not {block!r}")
+        block = block.split()
     if len(block) != 3 or not all(isinstance(b, str) for b in block):
         raise ValueError(f"block must be 'auto' or a (type, dimensions, derivative) triple, not {block!r}")
     chosen = (block[0].upper(), block[1].upper(), block[2].upper())

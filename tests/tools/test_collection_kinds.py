@@ -132,7 +132,7 @@ def test_collect_command_advice(mixed, capsys):
     assert kestrel_main(["collect", str(folder), "--out", str(out), "--no-progress"]) == 1
     err = capsys.readouterr().err
     assert ("4 of 8 files are absorbance spectra; 1_ssc.0 is a single channel: use --block SSC 2D NONE to collect "
-            "single channels; 5_um.0 is on um: collect it apart (a collection holds one x unit)") in err
+            "single channels; 5_um.0 is in um: collect it apart (a collection holds one x unit)") in err
     assert ("3 of 4 absorbance spectra share 16 points on 4000-400 cm-1; 3_coarse.0 is on other axes (e.g. 6 points "
             "on 4000-400 cm-1): use --axis common") in err
     assert f"{f['0_inf.0']}: " in err and f"{f['1_ssc.0']}: " not in err

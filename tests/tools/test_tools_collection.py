@@ -66,8 +66,8 @@ def folder(tmp_path):
         (p["c.0"], reason_of(lambda: kestrel.getOpusData(p["c.0"], ("AB", "2D", "NONE")))),
         (p["d.0"], "ValueError: the data block ends after 11 of 16 values (the file is cut short)"),
         (p["e.0"], "ValueError: " + axis.format(16, 4000.0 * (1 + 1e-6))),
-        (p["g.0"], "ValueError: the file holds a single channel on cm-1 (SSC 2D NONE) where most files hold "
-                   "absorbance spectra on cm-1: block=('SSC', '2D', 'NONE') collects single channels"),
+        (p["g.0"], "ValueError: the file holds a single channel in cm-1 (SSC 2D NONE) where most files hold "
+                   "absorbance spectra in cm-1: block=('SSC', '2D', 'NONE') collects single channels"),
         (p["h.0"], "ValueError: the file holds no 2D data block, only maps or series (AB 3D NONE): a collection holds"
                    " one spectrum per file; xarray.open_mfdataset(paths, engine='kestrel', combine='nested', "
                    "concat_dim='file') stacks maps of one shape"),
@@ -203,6 +203,7 @@ def test_spectral_axis_is_named_as_for_a_result(tmp_path, dxu, name):
     (dict(block=("AB", "3D", "NONE")), "is not a 2D block"),
     (dict(block=("XY", "2D", "NONE")), "is not a block getOpusData reads"),
     (dict(block="first"), "block must be 'auto'"),
+    (dict(block="AB 3D NONE"), "is not a 2D block"),
     (dict(axis="union"), "axis must be 'same'"),
     (dict(axis=[[1.0]]), "axis must be 'same', 'common' or a 1-D array"),
     (dict(on_error="ignore"), "on_error must be"),

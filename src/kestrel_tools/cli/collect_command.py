@@ -120,7 +120,7 @@ def advice(collection: Collection, total: int, interpolate: str = "use --axis co
             several = len(files) > 1
             names = f"{_names([e.path for e in files], base)} {'are' if several else 'is'}"
             if other[0] == collection.y_kind:  # the same values on another x unit: no --block helps
-                parts.append(f"{names} on {other[1] or 'no x unit'}: collect {'them' if several else 'it'} "
+                parts.append(f"{names} in {other[1] or 'no x unit'}: collect {'them' if several else 'it'} "
                              "apart (a collection holds one x unit)")
             else:
                 parts.append(f"{names} {many if several else one}: use --block {block} to collect {many}")
