@@ -367,3 +367,16 @@ def test_real_files_read_every_listed_2d_block(path):
             continue
         npt = r.parameters["NPT"]
         assert r.x.shape == (npt,) and r.y.shape == (npt,) and r.y.dtype == np.float32
+
+
+def test_parameter_names_stay_right_past_the_shared_name_table(write):
+    """Parameter names are shared str objects from a bounded table: files with more distinct names
+    than it holds, read in turn, must each get exactly their own names and values."""
+    many = [f"{chr(65 + i // 26 // 26 % 26)}{chr(65 + i // 26 % 26)}{chr(65 + i % 26)}{i % 10}" for i in range(1500)]
+    big = write(opus(spectrum("AB", [1.0], **{k: i for i, k in enumerate(many)})))
+    small = write(opus(spectrum("AB", [1.0], RES=2.0, SNM="x")))
+    for _ in range(2):
+        p = kestrel.getOpusData(big, ("AB", "2D", "NONE")).parameters
+        assert list(p)[6:] == many and all(p[k] == i for i, k in enumerate(many))
+        q = kestrel.getOpusData(small, ("AB", "2D", "NONE")).parameters
+        assert list(q) == ["NPT", "FXV", "LXV", "MNY", "MXY", "DXU", "RES", "SNM"]

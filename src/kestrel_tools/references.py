@@ -41,16 +41,13 @@ from kestrel_tools import _native
 from kestrel_tools._layout import MAP_KINDS, Plan, normalise_plan
 from kestrel_tools._read_errors import READ_ERRORS
 from kestrel_tools.byte_sources import Source, StorageOptions, is_url, naming_source, opened, source_name
-from kestrel_tools.xarray_backend.labels import Coordinate, labels_of
+from kestrel_tools.xarray_backend.labels import FILE_ATTRS, Coordinate, labels_of
 from kestrel_tools.xarray_backend.source import acquisition
 
 __all__ = ["references", "combine_references", "group_name", "reader_options"]
 
 Block = tuple[str, str, str]
 Refs = dict[str, Any]
-
-# The dataset's own attributes, as open_dataset sets them.
-FILE_ATTRS = ("block", "source", "acquired", "acquired_from")
 
 
 class Unreferenceable(Exception):

@@ -261,3 +261,23 @@ def test_the_engine_claims_urls_by_extension_and_other_sources_by_magic():
         ("zarr URL", "https://example.org/store.zarr")]}
     assert claims == {"bytes": True, "not opus": False, "file object": True, "numbered URL": True,
                       "netCDF URL": False, "zarr URL": False}
+
+
+@pytest.mark.filterwarnings("ignore::UserWarning")  # the test map has no sample or instrument fields
+def test_requests_over_http_are_what_the_read_needs(served):
+    """file_info: the size and each block of the file it needs once (the listing and the parameters from
+    one opening); a whole map of tens of megabytes: its values in one request besides the plans'."""
+    from kestrel_tools import file_info
+
+    data = image_map_file(npy=90, npx=90, npt=540)[0]
+    assert len(data) > 16 << 20
+    (served.root / "whole.0").write_bytes(data)
+    url = f"{served.base}/whole.0"
+    served.reset()
+    assert file_info(url).block == BLOCK
+    ranges = [line.split()[2] for line in served.requests() if line.startswith("206")]
+    assert len(served.requests()) <= 3 and len(ranges) == len(set(ranges))  # no block of the file twice
+    served.reset()
+    read_all(url)
+    values = [line for line in served.requests() if line.startswith("206") and int(line.split()[1]) > 1 << 20]
+    assert len(values) == 1 and int(values[0].split()[1]) >= 90 * 90 * 540 * 4

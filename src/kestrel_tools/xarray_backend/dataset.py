@@ -12,13 +12,12 @@ from kestrel_tools._optional import require
 from kestrel_tools.byte_sources import Source, StorageOptions, is_url, naming_source, source_name, whole_bytes
 from kestrel_tools.sources import is_stream
 from kestrel_tools.xarray_backend.chunking import preferred_chunks
-from kestrel_tools.xarray_backend.labels import axis_attributes, labels_of
+from kestrel_tools.xarray_backend.labels import FILE_ATTRS, axis_attributes, labels_of
 from kestrel_tools.xarray_backend.source import Block, acquisition, resolve_block, source_of
 
 if TYPE_CHECKING:
     import xarray
 
-FILE_ATTRS = ("block", "source", "acquired", "acquired_from")
 # The scalar coordinate naming the file, which open_mfdataset stacks along its files.
 FILE_COORD = "file"
 # The encoding entry holding the chunks the plan proposes (see chunking.py): not

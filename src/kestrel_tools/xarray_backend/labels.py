@@ -86,6 +86,11 @@ def netcdf_value(value: object) -> str | int | float | None:
     return None
 
 
+# The attributes a dataset carries itself (the rest go with its data variable):
+# the block, the source file and the acquisition time that `attributes` adds.
+FILE_ATTRS = ("block", "source", "acquired", "acquired_from")
+
+
 def attributes(parameters: Mapping[str, Any], block: tuple[str, str, str], path: str | None,
                acquired: Mapping[str, str]) -> Attrs:
     """The scalar parameters under their keys, then the block, the source file and
