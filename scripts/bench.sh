@@ -34,6 +34,7 @@ cpu="$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')"
 started="$(date -u '+%Y-%m-%d %H:%M UTC')"
 load_before="$(load)"
 failed=0
+failures=()
 targets="$(mktemp)"
 trap 'rm -f "$targets"' EXIT
 for f in "${scripts[@]}"; do
@@ -42,6 +43,7 @@ for f in "${scripts[@]}"; do
   if ! (cd "$root/bench" && "$python" "$f") 2>&1 | tee "$logs/$name.log"; then
     echo "bench: $name failed (see $logs/$name.log)" >&2
     failed=1
+    failures+=("$name")
   fi
   grep '^TARGET ' "$logs/$name.log" | sed "s/\$/ $name/" >>"$targets"
 done
@@ -52,5 +54,9 @@ printf '%-56s %10s %10s %-5s %s\n' target measured limit result script
 while read -r _ tname measured limit result script; do
   printf '%-56s %10s %10s %-5s %s\n' "$tname" "$measured" "$limit" "$result" "$script"
 done <"$targets"
-echo "$(grep -c ' PASS ' "$targets") met, $(grep -c ' MISS ' "$targets") missed"
+for name in ${failures[@]+"${failures[@]}"}; do
+  # A script that stopped early printed only some of its targets (or none).
+  printf '%-56s %10s %10s %-5s %s\n' "(every target after the failure)" - - FAIL "$name"
+done
+echo "$(grep -c ' PASS ' "$targets") met, $(grep -c ' MISS ' "$targets") missed, ${#failures[@]} scripts failed"
 exit $failed
