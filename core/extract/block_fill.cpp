@@ -119,16 +119,19 @@ Status fill_per_position(const ByteSource& source, const BlockPlan& plan, const 
   return ok_status();
 }
 
-// The bounce buffer of the transposing reads: kept by each thread from one
-// read to the next, so that a read does not pay for fresh pages every time.
-float* bounce_buffer(std::size_t floats) {
-  thread_local std::unique_ptr<float[]> buffer;
+// A buffer kept by each thread from one read to the next, so that a read does
+// not pay for fresh pages every time; one per element type (floats: the bounce
+// buffer of the transposing reads; bytes: the info areas of multi-region
+// records). Its contents are undefined.
+template <class T>
+T* kept_buffer(std::size_t count) {
+  thread_local std::unique_ptr<T[]> buffer;
   thread_local std::size_t held = 0;
-  if (held < floats) {
+  if (held < count) {
     buffer.reset();
     held = 0;
-    buffer.reset(new float[floats]);
-    held = floats;
+    buffer.reset(new T[count]);
+    held = count;
   }
   return buffer.get();
 }
@@ -184,7 +187,7 @@ Status fill_images(const ByteSource& source, const BlockPlan& plan, const Window
   // Records sit in the bounce buffer a little more than their size apart, so
   // that the same pixel of many records does not fall into one cache set.
   const std::int64_t pitch = block_rows * width + 16;
-  float* const bounce = bounce_buffer(static_cast<std::size_t>(batch * pitch));
+  float* const bounce = kept_buffer<float>(static_cast<std::size_t>(batch * pitch));
   std::vector<std::int64_t> at(static_cast<std::size_t>(batch));
   RecordCursor cursor(plan.offsets);
   cursor.seek(depth.start);
@@ -300,7 +303,12 @@ Status fill_region_spectra(const ByteSource& source, const BlockPlan& plan, cons
   constexpr std::int64_t kMaxInfoArea = 4096;
   const std::int64_t info = plan.table.info_size;
   const bool whole_info = values && times && pts.stop == plan.npt && info >= kTimeOffset + 8 && info <= kMaxInfoArea;
-  std::vector<std::byte> scratch;
+  // Rows go in batches whose info areas fill at most this much scratch, kept
+  // by the thread from one read to the next (fresh pages every read cost as
+  // much as the times themselves). A batch still spans several scattered reads.
+  constexpr std::int64_t kScratchBytes = 512 * 1024;
+  const std::int64_t batch_rows = whole_info ? std::clamp<std::int64_t>(kScratchBytes / info, 1, 4096) : 4096;
+  std::byte* const scratch = whole_info ? kept_buffer<std::byte>(static_cast<std::size_t>(batch_rows * info)) : nullptr;
   std::vector<Broadcast> broadcast;
   struct TimeSlot {
     double* time;
@@ -310,11 +318,8 @@ Status fill_region_spectra(const ByteSource& source, const BlockPlan& plan, cons
   std::int64_t i = 0;
   bool time_next = false;
   const RegionPoint* point = nullptr;
-  // Rows go in batches so that the scratch for info areas stays small.
-  constexpr std::int64_t kBatch = 4096;
-  for (std::int64_t batch = 0; batch < n; batch += kBatch) {
-    const std::int64_t end = std::min(n, batch + kBatch);
-    if (whole_info) scratch.resize(static_cast<std::size_t>((end - batch) * info));
+  for (std::int64_t batch = 0; batch < n; batch += batch_rows) {
+    const std::int64_t end = std::min(n, batch + batch_rows);
     slots.clear();
     i = batch;
     KESTREL_CHECK(gather(source, [&](CopyJob& job) {
@@ -326,7 +331,7 @@ Status fill_region_spectra(const ByteSource& source, const BlockPlan& plan, cons
         if (whole_info && !point->broadcast && size - after >= info) {
           const std::size_t at = static_cast<std::size_t>((i - 1 - batch) * info);
           slots.push_back({time, at});
-          job = {after, scratch.data() + at, static_cast<std::size_t>(info)};
+          job = {after, scratch + at, static_cast<std::size_t>(info)};
         } else {
           job = {point->time_at, bytes_of(time), 8};
         }
@@ -351,7 +356,7 @@ Status fill_region_spectra(const ByteSource& source, const BlockPlan& plan, cons
       }
       return true;
     }));
-    for (const TimeSlot& slot : slots) std::memcpy(slot.time, scratch.data() + slot.at + kTimeOffset, 8);
+    for (const TimeSlot& slot : slots) std::memcpy(slot.time, scratch + slot.at + kTimeOffset, 8);
   }
   spread(broadcast);
   return ok_status();

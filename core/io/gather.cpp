@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <vector>
 
 namespace kestrel {
@@ -14,8 +15,7 @@ class Batch {
   // into scratch rather than starting a new read.
   Batch(const ByteSource& source, std::int64_t max_gap)
       : source_(source), max_gap_(std::clamp<std::int64_t>(source.bridged_gap(), 0, max_gap)),
-        max_pieces_(std::max<std::size_t>(source.scatter_pieces(), 2)),
-        scratch_(static_cast<std::size_t>(max_gap_)) {}
+        max_pieces_(std::max<std::size_t>(source.scatter_pieces(), 2)) {}
 
   Status add(const CopyJob& job) {
     if (job.size == 0) return ok_status();
@@ -24,7 +24,10 @@ class Batch {
       if (gap < 0 || gap > max_gap_ || pieces_.size() + 2 > max_pieces_) {
         KESTREL_CHECK(flush());
       } else if (gap > 0) {
-        pieces_.push_back({scratch_.data(), static_cast<std::size_t>(gap)});
+        // The bytes between jobs are read and dropped: the scratch is made
+        // when a gap first needs it, and never initialised.
+        if (!scratch_) scratch_.reset(new std::byte[static_cast<std::size_t>(max_gap_)]);
+        pieces_.push_back({scratch_.get(), static_cast<std::size_t>(gap)});
         end_ += gap;
       }
     }
@@ -47,7 +50,7 @@ class Batch {
   const ByteSource& source_;
   std::int64_t max_gap_;
   std::size_t max_pieces_;
-  std::vector<std::byte> scratch_;
+  std::unique_ptr<std::byte[]> scratch_;
   std::vector<Piece> pieces_;
   std::int64_t start_ = 0;
   std::int64_t end_ = 0;
