@@ -295,3 +295,18 @@ def test_regions_come_in_the_order_a_set_of_their_numbers_iterates(write, seed):
                       annotation_block(anno_table(REGION_COLUMNS, rows))))
     got = [t.title.split()[1] for t in kestrel.getOpusData(path, ("AB", "3D", "NONE")).regions]
     assert got == [str(g) for g in set(numbers)]
+
+
+@pytest.mark.parametrize("info_size", [216, 4096])
+def test_multi_region_times_across_read_batches(write, info_size):
+    # Rows go in batches bounded by the bytes of their info areas (2,427 rows
+    # of 216 bytes, 128 of 4,096); every row keeps its own time and values.
+    n = 3000
+    records = np.arange(2 * n, dtype=np.float32).reshape(n, 2)
+    rows = region_rows(1, [(float(i), 0.0) for i in range(n)], first_index=0)
+    path = write(opus([data3d("AB", records.tolist(), times=[0.5 * k for k in range(n)], info_size=info_size),
+                       annotation_block(anno_table(REGION_COLUMNS, rows))]))
+    for _ in range(2):  # the second read reuses the first one's scratch
+        (region,) = kestrel.getOpusData(path, ("AB", "3D", "NONE")).regions
+        assert np.array_equal(region.spectra, records)
+        assert np.array_equal(region.start_time, 0.5 * np.arange(n))

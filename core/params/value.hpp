@@ -36,10 +36,6 @@ class ParamList {
   void update(const ParamList& other) {
     for (const Item& item : other.items_) set(item.first, item.second);
   }
-  void update(ParamList&& other) {
-    for (Item& item : other.items_) set(std::move(item.first), std::move(item.second));
-    other = ParamList();
-  }
 
   const ParamValue* find(std::string_view key) const {
     const std::size_t at = position(key);

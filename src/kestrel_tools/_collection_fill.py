@@ -20,7 +20,7 @@ import numpy.typing as npt
 
 import kestrel
 from kestrel_tools import _native
-from kestrel_tools.metadata import Triple, primary_block, ranked_blocks
+from kestrel_tools.metadata import Triple, primary_block, ranked_blocks, read_parameters
 from kestrel_tools.progress import Progress
 from kestrel_tools.byte_sources import StorageOptions, contents, is_url, opened, source_name
 from kestrel_tools.sources import is_stream, readable_copy
@@ -169,7 +169,7 @@ class Survey:
         """The few blocks whose DXU the native fill could not pack: asked of the plan."""
         for i in np.flatnonzero((self.meta[:, 5] == ODD_UNIT) & (self.meta[:, 0] != ERROR)):
             try:
-                parameters = _native.parameters(self.paths[i], self.block_of(int(i)))
+                parameters = read_parameters(self.paths[i], self.block_of(int(i)))
             except Exception:  # noqa: BLE001 - the unit stays unknown; the fill decides the file
                 continue
             self.unit_text[int(i)] = str(parameters.get("DXU"))

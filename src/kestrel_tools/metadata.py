@@ -247,9 +247,9 @@ _MAX_RESOLUTION = 1e6
 
 
 def read_parameters(path: Any, block: Triple) -> dict[str, ParamValue]:
-    """The parameters of `block` of the file, without its values."""
-    # The one place that reads a block's parameters: from the directory and the
-    # parameter blocks alone, no record, time or table of the data.
+    """The parameters of `block` of the file, without its values: from the
+    directory and the parameter blocks alone (file_info reads them with the
+    listing, from the same opening)."""
     from kestrel_tools import _native
 
     parameters: dict[str, ParamValue] = _native.parameters(path, block)

@@ -25,6 +25,7 @@ import numpy.typing as npt
 from kestrel_tools._collection_choice import Excluded, describe_kind
 from kestrel_tools.cli.grammar import UsageError
 from kestrel_tools.cli.inputs import gather
+from kestrel_tools.cli.describe import plural
 from kestrel_tools.cli.messages import reason_words
 from kestrel_tools.cli.outputs import Outputs
 from kestrel_tools.cli.session import Session, quiet_warnings
@@ -215,6 +216,5 @@ def run(args: argparse.Namespace) -> int:
         session.fail(out, error)
         return session.status
     if written:
-        rows = f"{len(collection)} spectr{'um' if len(collection) == 1 else 'a'}"
-        session.note(out, f"{rows} x {collection.x.size} points written")
+        session.note(out, f"{plural(len(collection), 'spectrum')} x {collection.x.size} points written")
     return session.status

@@ -23,7 +23,7 @@ from typing import Any
 import kestrel
 
 from kestrel_tools._read_errors import READ_ERRORS
-from kestrel_tools.cli.describe import block_summary, note_sparse
+from kestrel_tools.cli.describe import note_sparse, readable_summary
 from kestrel_tools.cli.grammar import Block, UsageError
 from kestrel_tools.cli.inputs import gather
 from kestrel_tools.cli.outputs import Outputs
@@ -75,9 +75,8 @@ def convert_one(session: Session, outputs: Outputs, args: argparse.Namespace, pa
         return
     try:
         block = args.block or default_block(path, args.to)
-        entry = block_summary(path, block)
-        if "error" in entry:
-            session.fail(path, entry["exception"], block)
+        entry = readable_summary(session, path, block)
+        if entry is None:
             return
         if not within_growth(session, path, entry, args):
             return

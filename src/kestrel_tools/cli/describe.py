@@ -80,6 +80,16 @@ def block_summary(path: str, block: Block) -> dict[str, Any]:
     return entry
 
 
+def readable_summary(session: Session, path: str, block: Block) -> dict[str, Any] | None:
+    """`block_summary` of a block a command is about to read; None once the
+    session has reported why the block cannot be read."""
+    entry = block_summary(path, block)
+    if "error" in entry:
+        session.fail(path, entry["exception"], block)
+        return None
+    return entry
+
+
 def _number(value: Any) -> float | None:
     return float(value) if isinstance(value, (int, float, np.number)) and not isinstance(value, bool) else None
 

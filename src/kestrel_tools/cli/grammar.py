@@ -126,24 +126,21 @@ def _band(text: str) -> tuple[float, float]:
         raise argparse.ArgumentTypeError(f"expected A:B with two numbers, got {text!r}") from None
 
 
-def _dpi(text: str) -> int:
-    try:
-        value = int(text)
-    except ValueError:
-        value = 0
-    if not 1 <= value <= 1200:
-        raise argparse.ArgumentTypeError(f"a resolution between 1 and 1200 dots per inch, not {text!r}")
-    return value
+def _whole(low: int, high: int | None, wanted: str) -> Callable[[str], int]:
+    """An argument type: a whole number from `low` to `high` (None: no bound), else "WANTED, not 'TEXT'"."""
+    def parse(text: str) -> int:
+        try:
+            value = int(text)
+        except ValueError:
+            value = low - 1
+        if value < low or (high is not None and value > high):
+            raise argparse.ArgumentTypeError(f"{wanted}, not {text!r}")
+        return value
+    return parse
 
 
-def _positive(text: str) -> int:
-    try:
-        value = int(text)
-    except ValueError:
-        value = 0
-    if value < 1:
-        raise argparse.ArgumentTypeError(f"a whole number of at least 1, not {text!r}")
-    return value
+_dpi = _whole(1, 1200, "a resolution between 1 and 1200 dots per inch")
+_positive = _whole(1, None, "a whole number of at least 1")
 
 
 # The subcommands, in the order `kestrel --help` lists them. The listing (no

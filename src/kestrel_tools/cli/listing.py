@@ -19,7 +19,7 @@ import tempfile
 import kestrel
 
 from kestrel_tools._read_errors import READ_ERRORS
-from kestrel_tools.cli.describe import block_summary, describe_line
+from kestrel_tools.cli.describe import block_summary, describe_line, readable_summary
 from kestrel_tools.cli.grammar import Block, UsageError
 from kestrel_tools.cli.images import show_pictures
 from kestrel_tools.cli.inputs import gather
@@ -80,9 +80,8 @@ def list_file(session: Session, path: str) -> bool:
 
 def show_block(session: Session, path: str, block: Block) -> None:
     """One block: its description line, then the result's own description."""
-    entry = block_summary(path, block)
-    if "error" in entry:
-        session.fail(path, entry["exception"], block)
+    entry = readable_summary(session, path, block)
+    if entry is None:
         return
     try:
         result = kestrel.getOpusData(path, block)

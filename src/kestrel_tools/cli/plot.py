@@ -19,7 +19,7 @@ import pathlib
 import kestrel
 
 from kestrel_tools._read_errors import READ_ERRORS
-from kestrel_tools.cli.describe import block_summary, note_sparse
+from kestrel_tools.cli.describe import note_sparse, readable_summary
 from kestrel_tools.cli.grammar import UsageError
 from kestrel_tools.cli.inputs import gather
 from kestrel_tools.cli.outputs import Outputs
@@ -49,9 +49,8 @@ def run(args: argparse.Namespace) -> int:
                 continue
             try:
                 block = args.block or primary_block(path)
-                entry = block_summary(path, block)
-                if "error" in entry:
-                    session.fail(path, entry["exception"], block)
+                entry = readable_summary(session, path, block)
+                if entry is None:
                     continue
                 note_sparse(session, path, entry)
                 result = kestrel.getOpusData(path, block)
